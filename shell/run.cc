@@ -1,0 +1,69 @@
+#include "shell/run.h"
+
+#include <array>
+#include <string>
+
+#include "diversity/column_diversity.h"
+#include "input/data_matrix.h"
+#include "shell/record_writer.h"
+#include "shell/run_error.h"
+#include "triples/triple_entropies.h"
+
+namespace infodiv {
+namespace {
+
+void append_triple_record(std::string& line, const TripleValues& v) {
+  const std::array<FieldValue, 11> fields = {
+      v.i, v.j, v.k, v.interaction_decimal, v.entropy[0], v.entropy[1],
+      v.entropy[2], v.entropy[3], v.entropy[4], v.entropy[5], v.entropy[6]};
+  append_record(line, kTripleRecordLayout, fields);
+}
+
+void append_column_record(std::string& line, const ColumnValues& v) {
+  const std::array<FieldValue, 14> fields = {
+      v.ScaledCombinedDiversityDecimal, v.CombinedDiversityDecimal, v.QuadraticEquivalentDecimal,
+      v.QuadraticDiversityDecimal,      v.SimpsonDiversityDecimal,  v.stats.ColumnEntropy,
+      v.stats.PositiveShare,            v.MeanDisparityDecimal,     v.stats.GiniCoefficient,
+      v.stats.CorrectedGini,            v.stats.ColumnTotal,        v.stats.PositiveCount,
+      v.PairCount,                      v.MeanDisparityDecimal};
+  append_record(line, kColumnRecordLayout, fields);
+}
+
+}  // namespace
+
+void run_analysis(const RunPaths& paths, const RunOptions&) {
+  if (file_exists(paths.results)) delete_file(paths.results);
+  if (file_exists(paths.results2)) delete_file(paths.results2);
+  ResultFile results2(paths.results2);
+
+  std::string text = read_file(paths.input);
+  const std::string source = paths.input.string();
+  LineReader first(text);
+  if (first.at_end()) throw RunError(ErrorKind::InputPastEndOfFile, source + " line 1");
+  const std::size_t columns = count_pieces(first.next_line());
+
+  DataMatrix matrix;
+  if (columns >= 3) {
+    // The first visited triple creates results.txt before it loads the input.
+    ResultFile results(paths.results);
+    matrix = load_data_matrix(text, columns, source);
+    std::string().swap(text);
+    std::string line;
+    analyze_triples(matrix, [&](const TripleValues& v) {
+      line.clear();
+      append_triple_record(line, v);
+      results.append(line);
+    });
+    results.close();
+  }
+
+  std::string line;
+  analyze_columns(matrix, columns, [&](const ColumnValues& v, std::size_t) {
+    line.clear();
+    append_column_record(line, v);
+    results2.append(line);
+  });
+  results2.close();
+}
+
+}  // namespace infodiv

@@ -1,0 +1,237 @@
+#include "triples/triple_entropies.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "shell/natural_log.h"
+#include "shell/run_error.h"
+
+namespace infodiv {
+namespace {
+
+bool finite(double v) noexcept { return std::fabs(v) <= 1.7976931348623157e308; }
+
+}  // namespace
+
+double column_entropy(const double* x, std::size_t rows, double total, bool& overflow) noexcept {
+  const double l2 = ln2();
+  double h = 0;
+  for (std::size_t r = 0; r < rows; ++r) {
+    double p = x[r] / total;
+    overflow |= !finite(p);
+    if (p > 0) h = h - p * (natural_log(p) / l2);
+  }
+  overflow |= !finite(h);
+  return h;
+}
+
+double pair_entropy(const double* a, const double* b, std::size_t rows, double total, bool& overflow) noexcept {
+  const double l2 = ln2();
+  double h = 0;
+  for (std::size_t r = 0; r < rows; ++r) {
+    double pa = a[r] / total;
+    double pb = b[r] / total;
+    overflow |= !finite(pa) || !finite(pb);
+    if (pa > 0) h = h - (pa * natural_log(pa)) / l2;
+    if (pb > 0) h = h - (pb * natural_log(pb)) / l2;
+  }
+  overflow |= !finite(h);
+  return h;
+}
+
+double triple_entropy(const double* a, const double* b, const double* c, std::size_t rows, double total,
+                      bool& overflow) noexcept {
+  const double l2 = ln2();
+  double h = 0;
+  for (std::size_t r = 0; r < rows; ++r) {
+    double pa = a[r] / total;
+    double pb = b[r] / total;
+    double pc = c[r] / total;
+    overflow |= !finite(pa) || !finite(pb) || !finite(pc);
+    if (pa > 0) h = h - (pa * natural_log(pa)) / l2;
+    if (pb > 0) h = h - (pb * natural_log(pb)) / l2;
+    if (pc > 0) h = h - (pc * natural_log(pc)) / l2;
+  }
+  overflow |= !finite(h);
+  return h;
+}
+
+double interaction_information(const double (&e)[7]) noexcept {
+  return ((((((e[0] + e[1]) + e[2]) - e[3]) - e[4]) - e[5]) + e[6]);
+}
+
+namespace {
+
+std::string triple_place(std::size_t i, std::size_t j, std::size_t k) {
+  return "triple (" + std::to_string(i) + ", " + std::to_string(j) + ", " + std::to_string(k) + ")";
+}
+
+// What one walk needs to know about each column: its total in row order and
+// the largest magnitude of its cells (for the overflow bound).
+struct ColumnFacts {
+  double total = 0;
+  double max_abs = 0;
+};
+
+class TripleWalk {
+ public:
+  explicit TripleWalk(const DataMatrix& m) : m_(m), n_(m.columns()), rows_(m.rows()), facts_(n_) {
+    all_safe_ = true;
+    for (std::size_t c = 0; c < n_; ++c) {
+      const double* x = m.column(c);
+      ColumnFacts& f = facts_[c];
+      for (std::size_t r = 0; r < rows_; ++r) {
+        f.total = f.total + x[r];
+        f.max_abs = std::max(f.max_abs, std::fabs(x[r]));
+        all_safe_ &= x[r] >= 0;
+      }
+      all_safe_ &= f.total > 0 && finite(f.total);
+    }
+    single_.assign(n_, 0);
+    single_overflow_.assign(n_, false);
+    for (std::size_t c = 0; c < n_; ++c) {
+      if (finite(facts_[c].total) && facts_[c].total != 0) {
+        bool overflow = false;
+        single_[c] = column_entropy(m.column(c), rows_, facts_[c].total, overflow);
+        single_overflow_[c] = overflow;
+      }
+    }
+    pair_.assign(n_ * n_, 0);
+    pair_overflow_.assign(n_ * n_, false);
+    for (std::size_t a = 0; a < n_; ++a) {
+      for (std::size_t b = a + 1; b < n_; ++b) {
+        double total = facts_[a].total + facts_[b].total;
+        if (finite(total) && total != 0) {
+          bool overflow = false;
+          pair_[a * n_ + b] = pair_entropy(m.column(a), m.column(b), rows_, total, overflow);
+          pair_overflow_[a * n_ + b] = overflow;
+        }
+      }
+    }
+  }
+
+  void run(const TripleSink& emit) {
+    if (n_ < 3) return;
+    const std::size_t last = n_ - 1;
+    for (std::size_t i = 0; i + 2 <= last; ++i) {
+      for (std::size_t j = 0; j + 1 <= last; ++j) {
+        if (all_safe_ && j <= i) continue;  // no visit here can write or fail
+        for (std::size_t k = 0; k <= last; ++k) {
+          if (i < j && j < k) {
+            emit(written(i, j, k));
+          } else if (!all_safe_) {
+            if (auto kind = unwritten_failure(i, j, k)) throw RunError(*kind, triple_place(i, j, k));
+          }
+        }
+      }
+    }
+  }
+
+ private:
+  struct Totals {
+    double t[7];  // S_i, S_j, S_k, S_ij, S_ik, S_jk, S_ijk
+  };
+
+  Totals totals(std::size_t i, std::size_t j, std::size_t k) const {
+    double si = facts_[i].total, sj = facts_[j].total, sk = facts_[k].total;
+    return {{si, sj, sk, si + sj, si + sk, sj + sk, (si + sj) + sk}};
+  }
+
+  // The failure, if any, of the sums, the totals and the proportions of row 0,
+  // where a zero total fails first; all later failures are overflows.
+  std::optional<ErrorKind> total_failure(std::size_t i, std::size_t j, std::size_t k, const Totals& s) const {
+    for (double t : s.t) {
+      if (!finite(t)) return ErrorKind::Overflow;
+    }
+    if (std::find(std::begin(s.t), std::end(s.t), 0.0) == std::end(s.t)) return std::nullopt;
+    const double xi = m_.at(i, 0), xj = m_.at(j, 0), xk = m_.at(k, 0);
+    const double cell[12] = {xi, xj, xk, xi, xj, xi, xk, xj, xk, xi, xj, xk};
+    const int total_of[12] = {0, 1, 2, 3, 3, 4, 4, 5, 5, 6, 6, 6};
+    for (int p = 0; p < 12; ++p) {
+      double divisor = s.t[total_of[p]];
+      if (divisor == 0) return ErrorKind::DivisionByZero;
+      if (!finite(cell[p] / divisor)) return ErrorKind::Overflow;
+    }
+    return std::nullopt;
+  }
+
+  // True when no proportion, term or entropy of the visit can overflow and
+  // its interaction information stays inside the decimal range: every |p| is
+  // at most B = max|cell| / min|total|, so every |term| is at most
+  // max(1/e, B ln B) / ln 2 and every entropy at most 3 rows times that.
+  bool provably_finite(std::size_t i, std::size_t j, std::size_t k, const Totals& s) const {
+    double smallest = std::fabs(s.t[0]);
+    for (double t : s.t) smallest = std::min(smallest, std::fabs(t));
+    double largest = std::max({facts_[i].max_abs, facts_[j].max_abs, facts_[k].max_abs});
+    double bound = largest / smallest;
+    if (!(bound <= 1e250)) return false;
+    double term = std::max(0.37, bound > 1 ? bound * std::log(bound) : 0.0) * 1.45 * 1.01;
+    double entropy = 3.0 * static_cast<double>(rows_) * term * 1.01;
+    return 7.0 * entropy <= 1e28;
+  }
+
+  std::optional<ErrorKind> unwritten_failure(std::size_t i, std::size_t j, std::size_t k) const {
+    Totals s = totals(i, j, k);
+    if (auto kind = total_failure(i, j, k, s)) return kind;
+    if (provably_finite(i, j, k, s)) return std::nullopt;
+    // Evaluate the visit in full, as it would run.
+    bool overflow = false;
+    double e[7];
+    e[0] = column_entropy(m_.column(i), rows_, s.t[0], overflow);
+    e[1] = column_entropy(m_.column(j), rows_, s.t[1], overflow);
+    e[2] = column_entropy(m_.column(k), rows_, s.t[2], overflow);
+    e[3] = pair_entropy(m_.column(i), m_.column(j), rows_, s.t[3], overflow);
+    e[4] = pair_entropy(m_.column(i), m_.column(k), rows_, s.t[4], overflow);
+    e[5] = pair_entropy(m_.column(j), m_.column(k), rows_, s.t[5], overflow);
+    e[6] = triple_entropy(m_.column(i), m_.column(j), m_.column(k), rows_, s.t[6], overflow);
+    if (overflow) return ErrorKind::Overflow;
+    double interaction = interaction_information(e);
+    if (!finite(interaction) || !Decimal::from_double(interaction)) return ErrorKind::Overflow;
+    return std::nullopt;
+  }
+
+  TripleValues written(std::size_t i, std::size_t j, std::size_t k) const {
+    Totals s = totals(i, j, k);
+    if (auto kind = total_failure(i, j, k, s)) throw RunError(*kind, triple_place(i, j, k));
+    bool overflow = single_overflow_[i] || single_overflow_[j] || single_overflow_[k] ||
+                    pair_overflow_[i * n_ + j] || pair_overflow_[i * n_ + k] || pair_overflow_[j * n_ + k];
+    TripleValues v;
+    v.i = static_cast<std::int64_t>(i);
+    v.j = static_cast<std::int64_t>(j);
+    v.k = static_cast<double>(k);
+    v.entropy[0] = single_[i];
+    v.entropy[1] = single_[j];
+    v.entropy[2] = single_[k];
+    v.entropy[3] = pair_[i * n_ + j];
+    v.entropy[4] = pair_[i * n_ + k];
+    v.entropy[5] = pair_[j * n_ + k];
+    v.entropy[6] = triple_entropy(m_.column(i), m_.column(j), m_.column(k), rows_, s.t[6], overflow);
+    if (overflow) throw RunError(ErrorKind::Overflow, triple_place(i, j, k));
+    v.interaction = interaction_information(v.entropy);
+    auto decimal = finite(v.interaction) ? Decimal::from_double(v.interaction) : std::nullopt;
+    if (!decimal) throw RunError(ErrorKind::Overflow, triple_place(i, j, k));
+    v.interaction_decimal = *decimal;
+    return v;
+  }
+
+  const DataMatrix& m_;
+  std::size_t n_, rows_;
+  std::vector<ColumnFacts> facts_;
+  bool all_safe_ = true;
+  std::vector<double> single_;
+  std::vector<bool> single_overflow_;
+  std::vector<double> pair_;
+  std::vector<bool> pair_overflow_;
+};
+
+}  // namespace
+
+void analyze_triples(const DataMatrix& matrix, const TripleSink& emit) {
+  TripleWalk walk(matrix);
+  walk.run(emit);
+}
+
+}  // namespace infodiv
