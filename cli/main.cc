@@ -18,6 +18,17 @@ int main(int argc, char** argv) {
   std::string out_dir = ".";
   app.add_option("INPUT", input, "Comma-separated matrix: one row per line, no header")->required();
   app.add_option("--out-dir", out_dir, "Folder for results.txt and results2.txt (default: current folder)");
+  infodiv::RunOptions options;
+  app.add_option("-j,--jobs", options.threads, "Worker threads (default: every core)");
+  bool quiet = false;
+  app.add_flag("-q,--quiet", quiet, "No progress display on stderr");
+  app.add_flag("--fast", options.fast,
+               "Closed forms instead of the exact order of operations: far faster on wide or long\n"
+               "matrices, equal to the exact results up to rounding");
+  std::string only;
+  app.add_option("--only", only,
+                 "Run one phase only: 'triples' writes results.txt alone, 'columns' results2.txt alone")
+      ->check(CLI::IsMember({"triples", "columns"}));
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -25,8 +36,12 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
 
+  if (only == "triples") options.only = infodiv::Phases::TriplesOnly;
+  if (only == "columns") options.only = infodiv::Phases::ColumnsOnly;
+  (void)quiet;
+
   try {
-    infodiv::run_analysis(infodiv::paths_in(input, out_dir));
+    infodiv::run_analysis(infodiv::paths_in(input, out_dir), options);
   } catch (const infodiv::RunError& e) {
     std::fprintf(stderr, "infodiv: error: %s\n", e.what());
     return 1;

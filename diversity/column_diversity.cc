@@ -95,7 +95,8 @@ double gram(const double* a, const double* b, std::size_t columns) noexcept {
 
 }  // namespace
 
-void analyze_columns(const DataMatrix& matrix, std::size_t columns, const ColumnSink& emit) {
+void analyze_columns(const DataMatrix& matrix, std::size_t columns, const ColumnSink& emit,
+                     const RunControl& control) {
   if (columns == 0) return;
   if (!matrix.loaded()) {
     throw RunError(ErrorKind::SubscriptOutOfRange,
@@ -152,7 +153,12 @@ void analyze_columns(const DataMatrix& matrix, std::size_t columns, const Column
   std::vector<PairSums> sums(active);
   if (active > 0 || !similarity_cannot_fail) {
     std::vector<double> d(active);
+    const std::uint64_t total_pairs = static_cast<std::uint64_t>(rows) * (rows - 1) / 2;
+    std::uint64_t done_pairs = 0;
     for (std::size_t r = 0; r < rows; ++r) {
+      control.poll();
+      control.report("columns", done_pairs, total_pairs);
+      done_pairs += rows - 1 - r;
       const double* pr = profile.data() + r * active;
       for (std::size_t s = r + 1; s < rows; ++s) {
         const double* ps = profile.data() + s * active;

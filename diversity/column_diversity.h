@@ -10,6 +10,7 @@
 #include "diversity/column_statistics.h"
 #include "input/data_matrix.h"
 #include "shell/decimal.h"
+#include "shell/run_control.h"
 
 namespace infodiv {
 
@@ -56,7 +57,9 @@ using ColumnSink = std::function<void(const ColumnValues& values, std::size_t co
 // happens. Throws RunError at the first failure in the order of the written
 // run: reading an unloaded matrix ("Subscript out of range"), then any
 // failure of the row similarity (before any record), then the first failing
-// column after the records of the columns before it.
-void analyze_columns(const DataMatrix& matrix, std::size_t columns, const ColumnSink& emit);
+// column after the records of the columns before it. Polls `control` between
+// rows of the pair pass.
+void analyze_columns(const DataMatrix& matrix, std::size_t columns, const ColumnSink& emit,
+                     const RunControl& control = {});
 
 }  // namespace infodiv

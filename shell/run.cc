@@ -31,7 +31,7 @@ void append_column_record(std::string& line, const ColumnValues& v) {
 
 }  // namespace
 
-void run_analysis(const RunPaths& paths, const RunOptions&) {
+void run_analysis(const RunPaths& paths, const RunOptions& options) {
   if (file_exists(paths.results)) delete_file(paths.results);
   if (file_exists(paths.results2)) delete_file(paths.results2);
   ResultFile results2(paths.results2);
@@ -53,7 +53,7 @@ void run_analysis(const RunPaths& paths, const RunOptions&) {
       line.clear();
       append_triple_record(line, v);
       results.append(line);
-    });
+    }, options.control);
     results.close();
   }
 
@@ -62,7 +62,7 @@ void run_analysis(const RunPaths& paths, const RunOptions&) {
     line.clear();
     append_column_record(line, v);
     results2.append(line);
-  });
+  }, options.control);
   results2.close();
 }
 

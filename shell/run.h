@@ -2,11 +2,17 @@
 #pragma once
 
 #include "shell/platform.h"
+#include "shell/run_control.h"
 
 namespace infodiv {
 
+enum class Phases { Both, TriplesOnly, ColumnsOnly };
+
 struct RunOptions {
-  // Placeholder for later options (threads, progress, modes).
+  unsigned threads = 0;          // worker threads; 0 means every core
+  bool fast = false;             // closed forms instead of the exact order
+  Phases only = Phases::Both;    // skip a phase and leave its file out
+  RunControl control;            // progress and interruption
 };
 
 // Deletes the old result files, creates results2, reads the first input line

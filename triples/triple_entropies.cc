@@ -113,12 +113,19 @@ class TripleWalk {
     }
   }
 
-  void run(const TripleSink& emit) {
+  void run(const TripleSink& emit, const RunControl& control) {
     if (n_ < 3) return;
     const std::size_t last = n_ - 1;
+    const std::uint64_t total = n_ * (n_ - 1) * (n_ - 2) / 6;
+    std::uint64_t done = 0;
     for (std::size_t i = 0; i + 2 <= last; ++i) {
       for (std::size_t j = 0; j + 1 <= last; ++j) {
         if (all_safe_ && j <= i) continue;  // no visit here can write or fail
+        control.poll();
+        if (j > i) {
+          done += last - j;
+          control.report("triples", done, total);
+        }
         for (std::size_t k = 0; k <= last; ++k) {
           if (i < j && j < k) {
             emit(written(i, j, k));
@@ -229,9 +236,9 @@ class TripleWalk {
 
 }  // namespace
 
-void analyze_triples(const DataMatrix& matrix, const TripleSink& emit) {
+void analyze_triples(const DataMatrix& matrix, const TripleSink& emit, const RunControl& control) {
   TripleWalk walk(matrix);
-  walk.run(emit);
+  walk.run(emit, control);
 }
 
 }  // namespace infodiv

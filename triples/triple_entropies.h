@@ -7,6 +7,7 @@
 
 #include "input/data_matrix.h"
 #include "shell/decimal.h"
+#include "shell/run_control.h"
 
 namespace infodiv {
 
@@ -42,7 +43,7 @@ using TripleSink = std::function<void(const TripleValues&)>;
 // total, proportion, term or interaction, or one beyond the decimal range)
 // at the first visit that fails, written or not, naming the triple; every
 // record before it has been emitted. Visits that write nothing are skipped
-// where they provably cannot fail.
-void analyze_triples(const DataMatrix& matrix, const TripleSink& emit);
+// where they provably cannot fail. Polls `control` between triples.
+void analyze_triples(const DataMatrix& matrix, const TripleSink& emit, const RunControl& control = {});
 
 }  // namespace infodiv
