@@ -53,7 +53,7 @@ void run_analysis(const RunPaths& paths, const RunOptions& options) {
       line.clear();
       append_triple_record(line, v);
       results.append(line);
-    }, options.control);
+    }, options.control, options.threads);
     results.close();
   }
 

@@ -1,15 +1,21 @@
 #include "triples/triple_entropies.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "shell/natural_log.h"
+#include "shell/natural_log_avx2.h"
+#include "shell/ordered_work.h"
 #include "shell/run_error.h"
 
 namespace infodiv {
+bool g_triple_vector_kernel_enabled = true;
+
 namespace {
 
 bool finite(double v) noexcept { return std::fabs(v) <= 1.7976931348623157e308; }
@@ -65,6 +71,43 @@ double interaction_information(const double (&e)[7]) noexcept {
 
 namespace {
 
+#if defined(__x86_64__)
+// H_ijk for four consecutive k per group of lanes, each lane its own sum in
+// row order, with exactly the scalar kernel's operations: proportions of the
+// cells of i, j and k against the lane's total, then the three terms in that
+// order. Lanes past the last k read the spare zero columns and total 1.
+INFODIV_AVX2 void triple_entropies_avx2(const double* rows_data, std::size_t stride, std::size_t rows,
+                                        std::size_t i, std::size_t j, std::size_t k_first, std::size_t groups,
+                                        const double* totals, double* h) {
+  const __m256d l2 = _mm256_set1_pd(ln2());
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d one = _mm256_set1_pd(1.0);
+  auto subtract_term = [&](__m256d acc, __m256d p) INFODIV_AVX2 {
+    const __m256d positive = _mm256_cmp_pd(p, zero, _CMP_GT_OQ);
+    const __m256d q = _mm256_blendv_pd(one, p, positive);  // log only of positive lanes
+    const __m256d term = _mm256_div_pd(_mm256_mul_pd(q, natural_log_avx2(q)), l2);
+    return _mm256_blendv_pd(acc, _mm256_sub_pd(acc, term), positive);
+  };
+  for (std::size_t r = 0; r < rows; ++r) {
+    const double* row = rows_data + r * stride;
+    const __m256d xi = _mm256_set1_pd(row[i]);
+    const __m256d xj = _mm256_set1_pd(row[j]);
+    for (std::size_t g = 0; g < groups; ++g) {
+      const __m256d total = _mm256_loadu_pd(totals + 4 * g);
+      const __m256d xk = _mm256_loadu_pd(row + k_first + 4 * g);
+      const __m256d pa = _mm256_div_pd(xi, total);
+      const __m256d pb = _mm256_div_pd(xj, total);
+      const __m256d pc = _mm256_div_pd(xk, total);
+      __m256d acc = _mm256_loadu_pd(h + 4 * g);
+      acc = subtract_term(acc, pa);
+      acc = subtract_term(acc, pb);
+      acc = subtract_term(acc, pc);
+      _mm256_storeu_pd(h + 4 * g, acc);
+    }
+  }
+}
+#endif
+
 std::string triple_place(std::size_t i, std::size_t j, std::size_t k) {
   return "triple (" + std::to_string(i) + ", " + std::to_string(j) + ", " + std::to_string(k) + ")";
 }
@@ -113,28 +156,37 @@ class TripleWalk {
     }
   }
 
-  void run(const TripleSink& emit, const RunControl& control) {
+  void run(const TripleSink& emit, const RunControl& control, unsigned threads) {
     if (n_ < 3) return;
-    const std::size_t last = n_ - 1;
+    // One unit per pair i < j (j < n - 1): the triple entropies (i, j, k) for
+    // every k > j, computed on the workers; the walk itself, with its checks
+    // and records, stays on this thread in visit order.
+    std::vector<std::pair<std::size_t, std::size_t>> units;
+    for (std::size_t i = 0; i + 2 < n_; ++i) {
+      for (std::size_t j = i + 1; j + 1 < n_; ++j) units.emplace_back(i, j);
+    }
+    const bool vector = all_safe_ && cpu_has_avx2() && g_triple_vector_kernel_enabled;
+    if (vector) build_padded_rows();
+    const unsigned workers = worker_count(threads);
+    const std::size_t window = 8 * static_cast<std::size_t>(workers) + 8;
+    std::vector<UnitResult> slots(window);
     const std::uint64_t total = n_ * (n_ - 1) * (n_ - 2) / 6;
     std::uint64_t done = 0;
-    for (std::size_t i = 0; i + 2 <= last; ++i) {
-      for (std::size_t j = 0; j + 1 <= last; ++j) {
-        if (all_safe_ && j <= i) continue;  // no visit here can write or fail
-        control.poll();
-        if (j > i) {
-          done += last - j;
-          control.report("triples", done, total);
-        }
-        for (std::size_t k = 0; k <= last; ++k) {
-          if (i < j && j < k) {
-            emit(written(i, j, k));
-          } else if (!all_safe_) {
-            if (auto kind = unwritten_failure(i, j, k)) throw RunError(*kind, triple_place(i, j, k));
-          }
-        }
+
+    auto compute = [&](std::size_t u, std::size_t slot) {
+      compute_unit(units[u].first, units[u].second, vector, slots[slot]);
+    };
+    auto consume = [&](std::size_t u, std::size_t slot) {
+      const auto [i, j] = units[u];
+      if (!all_safe_ && j == i + 1) {
+        for (std::size_t jj = 0; jj <= i; ++jj) check_unwritten_row(i, jj, 0);
       }
-    }
+      if (!all_safe_) check_unwritten_row(i, j, 0, j + 1);
+      for (std::size_t k = j + 1; k < n_; ++k) emit(written(i, j, k, slots[slot], k - (j + 1)));
+      done += n_ - 1 - j;
+      control.report("triples", done, total);
+    };
+    run_in_order(units.size(), workers, window, compute, consume, control);
   }
 
  private:
@@ -200,11 +252,70 @@ class TripleWalk {
     return std::nullopt;
   }
 
-  TripleValues written(std::size_t i, std::size_t j, std::size_t k) const {
+  // Visits (i, j, k) for k in [k_begin, k_end) that write nothing.
+  void check_unwritten_row(std::size_t i, std::size_t j, std::size_t k_begin, std::size_t k_end = SIZE_MAX) const {
+    k_end = std::min(k_end, n_);
+    for (std::size_t k = k_begin; k < k_end; ++k) {
+      if (auto kind = unwritten_failure(i, j, k)) throw RunError(*kind, triple_place(i, j, k));
+    }
+  }
+
+  struct UnitResult {
+    std::vector<double> entropy;    // H_ijk for k = j + 1, j + 2, ...
+    std::vector<char> overflow;
+    std::vector<double> totals;     // scratch for the vector kernel
+  };
+
+  bool totals_usable(const Totals& s) const {
+    for (double t : s.t) {
+      if (!finite(t) || t == 0) return false;
+    }
+    return true;
+  }
+
+  void compute_unit(std::size_t i, std::size_t j, bool vector, UnitResult& out) const {
+    const std::size_t count = n_ - 1 - j;
+    out.entropy.assign(count, 0);
+    out.overflow.assign(count, 0);
+#if defined(__x86_64__)
+    if (vector) {
+      const std::size_t groups = (count + 3) / 4;
+      out.totals.assign(groups * 4, 1.0);
+      for (std::size_t q = 0; q < count; ++q) out.totals[q] = totals(i, j, j + 1 + q).t[6];
+      std::vector<double> h(groups * 4, 0.0);
+      triple_entropies_avx2(padded_.data(), stride_, rows_, i, j, j + 1, groups, out.totals.data(), h.data());
+      std::copy(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(count), out.entropy.begin());
+      return;
+    }
+#else
+    (void)vector;
+#endif
+    for (std::size_t q = 0; q < count; ++q) {
+      const std::size_t k = j + 1 + q;
+      Totals s = totals(i, j, k);
+      if (!totals_usable(s)) continue;  // the walk stops before it needs this value
+      bool overflow = false;
+      out.entropy[q] = triple_entropy(m_.column(i), m_.column(j), m_.column(k), rows_, s.t[6], overflow);
+      out.overflow[q] = overflow;
+    }
+  }
+
+  void build_padded_rows() {
+    stride_ = n_ + 3;  // three spare zero columns: a partial group of four lanes reads zeros
+    padded_.assign(rows_ * stride_, 0.0);
+    for (std::size_t c = 0; c < n_; ++c) {
+      const double* x = m_.column(c);
+      for (std::size_t r = 0; r < rows_; ++r) padded_[r * stride_ + c] = x[r];
+    }
+  }
+
+  TripleValues written(std::size_t i, std::size_t j, std::size_t k, const UnitResult& unit, std::size_t q) const {
     Totals s = totals(i, j, k);
     if (auto kind = total_failure(i, j, k, s)) throw RunError(*kind, triple_place(i, j, k));
     bool overflow = single_overflow_[i] || single_overflow_[j] || single_overflow_[k] ||
-                    pair_overflow_[i * n_ + j] || pair_overflow_[i * n_ + k] || pair_overflow_[j * n_ + k];
+                    pair_overflow_[i * n_ + j] || pair_overflow_[i * n_ + k] || pair_overflow_[j * n_ + k] ||
+                    unit.overflow[q];
+    if (overflow) throw RunError(ErrorKind::Overflow, triple_place(i, j, k));
     TripleValues v;
     v.i = static_cast<std::int64_t>(i);
     v.j = static_cast<std::int64_t>(j);
@@ -215,8 +326,7 @@ class TripleWalk {
     v.entropy[3] = pair_[i * n_ + j];
     v.entropy[4] = pair_[i * n_ + k];
     v.entropy[5] = pair_[j * n_ + k];
-    v.entropy[6] = triple_entropy(m_.column(i), m_.column(j), m_.column(k), rows_, s.t[6], overflow);
-    if (overflow) throw RunError(ErrorKind::Overflow, triple_place(i, j, k));
+    v.entropy[6] = unit.entropy[q];
     v.interaction = interaction_information(v.entropy);
     auto decimal = finite(v.interaction) ? Decimal::from_double(v.interaction) : std::nullopt;
     if (!decimal) throw RunError(ErrorKind::Overflow, triple_place(i, j, k));
@@ -232,13 +342,16 @@ class TripleWalk {
   std::vector<bool> single_overflow_;
   std::vector<double> pair_;
   std::vector<bool> pair_overflow_;
+  std::vector<double> padded_;  // row-major copy for the vector kernel
+  std::size_t stride_ = 0;
 };
 
 }  // namespace
 
-void analyze_triples(const DataMatrix& matrix, const TripleSink& emit, const RunControl& control) {
+void analyze_triples(const DataMatrix& matrix, const TripleSink& emit, const RunControl& control,
+                     unsigned threads) {
   TripleWalk walk(matrix);
-  walk.run(emit, control);
+  walk.run(emit, control, threads);
 }
 
 }  // namespace infodiv

@@ -34,6 +34,9 @@ double triple_entropy(const double* a, const double* b, const double* c, std::si
 // ((((((H_i + H_j) + H_k) - H_ij) - H_ik) - H_jk) + H_ijk), left to right.
 double interaction_information(const double (&entropy)[7]) noexcept;
 
+// Tests turn the AVX2 kernel off to compare it with the scalar one.
+extern bool g_triple_vector_kernel_enabled;
+
 using TripleSink = std::function<void(const TripleValues&)>;
 
 // The triple walk of a run over a loaded matrix: visits i = 0..n-3,
@@ -43,7 +46,10 @@ using TripleSink = std::function<void(const TripleValues&)>;
 // total, proportion, term or interaction, or one beyond the decimal range)
 // at the first visit that fails, written or not, naming the triple; every
 // record before it has been emitted. Visits that write nothing are skipped
-// where they provably cannot fail. Polls `control` between triples.
-void analyze_triples(const DataMatrix& matrix, const TripleSink& emit, const RunControl& control = {});
+// where they provably cannot fail. The triple entropies are computed on
+// `threads` workers (0: every core); the records and the error are the same
+// for every thread count. Polls `control` between pairs (i, j).
+void analyze_triples(const DataMatrix& matrix, const TripleSink& emit, const RunControl& control = {},
+                     unsigned threads = 1);
 
 }  // namespace infodiv

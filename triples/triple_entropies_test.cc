@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -11,13 +14,13 @@
 namespace infodiv {
 namespace {
 
-std::vector<TripleValues> walk(std::string_view text, std::string* error = nullptr) {
+std::vector<TripleValues> walk(std::string_view text, std::string* error = nullptr, unsigned threads = 1) {
   LineReader first(text);
   std::size_t columns = count_pieces(first.next_line());
   DataMatrix m = load_data_matrix(text, columns, "in");
   std::vector<TripleValues> out;
   try {
-    analyze_triples(m, [&](const TripleValues& v) { out.push_back(v); });
+    analyze_triples(m, [&](const TripleValues& v) { out.push_back(v); }, {}, threads);
   } catch (const RunError& e) {
     if (error == nullptr) throw;
     *error = e.what();
@@ -95,6 +98,39 @@ TEST(TripleEntropiesTest, StopsAtTheFirstFailingVisit) {
     auto records = walk(c.text, &error);
     EXPECT_EQ(records.size(), c.records);
     EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(TripleEntropiesTest, SameBitsForEveryKernelAndThreadCount) {
+  std::mt19937_64 random(7);
+  for (bool negative : {false, true}) {
+    std::string text;
+    for (int r = 0; r < 37; ++r) {
+      for (int c = 0; c < 11; ++c) {
+        double v = std::uniform_real_distribution<double>(negative ? -1 : 0, 10)(random);
+        if (random() % 5 == 0) v = 0;
+        if (c != 0) text.push_back(',');
+        text.append(std::to_string(v));
+      }
+      text += "\n";
+    }
+    SCOPED_TRACE(negative);
+    std::string error_scalar, error_vector;
+    g_triple_vector_kernel_enabled = false;
+    auto scalar = walk(text, &error_scalar, 1);
+    g_triple_vector_kernel_enabled = true;
+    for (unsigned threads : {1u, 2u, 5u}) {
+      auto vector = walk(text, &error_vector, threads);
+      EXPECT_EQ(error_vector, error_scalar);
+      ASSERT_EQ(vector.size(), scalar.size());
+      for (std::size_t t = 0; t < scalar.size(); ++t) {
+        for (int e = 0; e < 7; ++e) {
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(vector[t].entropy[e]),
+                    std::bit_cast<std::uint64_t>(scalar[t].entropy[e]))
+              << "threads " << threads << " record " << t << " entropy " << e;
+        }
+      }
+    }
   }
 }
 
