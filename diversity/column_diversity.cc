@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "shell/natural_log_avx2.h"
+#include "shell/ordered_work.h"
 #include "shell/run_error.h"
 
 namespace infodiv {
@@ -71,47 +73,189 @@ std::optional<ErrorKind> derive_column_values(const ColumnStatistics& stats, con
 
 namespace {
 
-// The matrix row by row, for the Gram sums over the columns of two rows.
-struct RowMajor {
-  std::size_t columns, rows;
+constexpr std::size_t kBlockRows = 8;
+
+// The columns with three spare zero cells after the last row, so that four
+// lanes starting at any row stay inside.
+struct PaddedColumns {
+  std::size_t columns, rows, stride;
   std::vector<double> cells;
-  const double* row(std::size_t r) const { return cells.data() + r * columns; }
+  const double* column(std::size_t c) const { return cells.data() + c * stride; }
 };
 
-RowMajor to_row_major(const DataMatrix& m) {
-  RowMajor out{m.columns(), m.rows(), std::vector<double>(m.columns() * m.rows())};
-  for (std::size_t c = 0; c < m.columns(); ++c) {
-    const double* x = m.column(c);
-    for (std::size_t r = 0; r < m.rows(); ++r) out.cells[r * out.columns + c] = x[r];
+PaddedColumns pad_columns(const DataMatrix& m, std::size_t columns) {
+  PaddedColumns out{columns, m.rows(), m.rows() + 3, {}};
+  out.cells.assign(columns * out.stride, 0.0);
+  for (std::size_t c = 0; c < columns; ++c) {
+    std::copy(m.column(c), m.column(c) + m.rows(), out.cells.begin() + static_cast<std::ptrdiff_t>(c * out.stride));
   }
   return out;
 }
 
-double gram(const double* a, const double* b, std::size_t columns) noexcept {
+double gram(const PaddedColumns& x, std::size_t r, std::size_t s) noexcept {
   double g = 0;
-  for (std::size_t c = 0; c < columns; ++c) g = g + a[c] * b[c];
+  for (std::size_t c = 0; c < x.columns; ++c) g = g + x.column(c)[r] * x.column(c)[s];
   return g;
 }
 
+struct PairFailure {
+  ErrorKind kind;
+  std::size_t r, s;
+};
+
+// Similarities of rows r in [r0, r1) with every later row s, stored at
+// sims[(r - r0) * stride + s]. With `checked`, every pair is checked in pair
+// order and the first failure is returned; otherwise the caller has shown that
+// none can fail.
+std::optional<PairFailure> block_similarities_scalar(const PaddedColumns& x, const double* diag, std::size_t r0,
+                                                     std::size_t r1, double* sims) {
+  for (std::size_t r = r0; r < r1; ++r) {
+    double* out = sims + (r - r0) * x.stride;
+    for (std::size_t s = r + 1; s < x.rows; ++s) {
+      if (auto kind = row_similarity(gram(x, r, s), diag[r], diag[s], out[s])) return PairFailure{*kind, r, s};
+    }
+  }
+  return std::nullopt;
+}
+
+#if defined(__x86_64__)
+// The same sums and quotients four pairs at a time: lanes are the rows s,
+// s + 1, s + 2, s + 3, and each lane adds its column products in column
+// order, exactly like gram(); four rows r share each load.
+INFODIV_AVX2 void block_similarities_avx2(const PaddedColumns& x, const double* diag, std::size_t r0,
+                                          std::size_t r1, double* sims) {
+  const __m256d zero = _mm256_setzero_pd();
+  auto similarity = [&](__m256d g, std::size_t r, std::size_t s) INFODIV_AVX2 {
+    const __m256d dr = _mm256_set1_pd(diag[r]);
+    const __m256d ds = _mm256_loadu_pd(diag + s);
+    const __m256d both = _mm256_and_pd(_mm256_cmp_pd(dr, zero, _CMP_GT_OQ), _mm256_cmp_pd(ds, zero, _CMP_GT_OQ));
+    const __m256d v = _mm256_div_pd(g, _mm256_sqrt_pd(_mm256_mul_pd(dr, ds)));
+    return _mm256_blendv_pd(zero, v, both);
+  };
+  std::size_t r = r0;
+  for (; r + 4 <= r1; r += 4) {
+    for (std::size_t s = r + 1; s < x.rows; s += 4) {
+      __m256d g0 = zero, g1 = zero, g2 = zero, g3 = zero;
+      for (std::size_t c = 0; c < x.columns; ++c) {
+        const double* col = x.column(c);
+        const __m256d xs = _mm256_loadu_pd(col + s);
+        g0 = _mm256_add_pd(g0, _mm256_mul_pd(_mm256_set1_pd(col[r]), xs));
+        g1 = _mm256_add_pd(g1, _mm256_mul_pd(_mm256_set1_pd(col[r + 1]), xs));
+        g2 = _mm256_add_pd(g2, _mm256_mul_pd(_mm256_set1_pd(col[r + 2]), xs));
+        g3 = _mm256_add_pd(g3, _mm256_mul_pd(_mm256_set1_pd(col[r + 3]), xs));
+      }
+      // Lanes with s <= r are computed and never read.
+      _mm256_storeu_pd(sims + (r - r0) * x.stride + s, similarity(g0, r, s));
+      _mm256_storeu_pd(sims + (r + 1 - r0) * x.stride + s, similarity(g1, r + 1, s));
+      _mm256_storeu_pd(sims + (r + 2 - r0) * x.stride + s, similarity(g2, r + 2, s));
+      _mm256_storeu_pd(sims + (r + 3 - r0) * x.stride + s, similarity(g3, r + 3, s));
+    }
+  }
+  for (; r < r1; ++r) {
+    for (std::size_t s = r + 1; s < x.rows; s += 4) {
+      __m256d g = zero;
+      for (std::size_t c = 0; c < x.columns; ++c) {
+        const double* col = x.column(c);
+        g = _mm256_add_pd(g, _mm256_mul_pd(_mm256_set1_pd(col[r]), _mm256_loadu_pd(col + s)));
+      }
+      _mm256_storeu_pd(sims + (r - r0) * x.stride + s, similarity(g, r, s));
+    }
+  }
+}
+#endif
+
+// Per-column state of the pair pass, four columns to a group; spare columns
+// have zero proportions and never qualify.
+struct PairState {
+  std::size_t groups = 0, width = 0;  // width = 4 * groups
+  std::vector<double> profile;        // row-major, `width` per row
+  std::vector<double> one_minus_gini, share;
+  std::vector<double> simpson, disparity, quadratic, combined, count;
+};
+
+// Adds the pairs (r, s), r in [r0, r1), s > r, in pair order to every
+// column's sums. Only qualifying pairs (p_r * p_s > 0) change a sum.
+void accumulate_scalar(PairState& st, const double* sims, std::size_t stride, std::size_t rows, std::size_t r0,
+                       std::size_t r1) {
+  for (std::size_t r = r0; r < r1; ++r) {
+    const double* sim = sims + (r - r0) * stride;
+    const double* pr = st.profile.data() + r * st.width;
+    for (std::size_t c = 0; c < st.width; ++c) {
+      if (!(pr[c] > 0)) continue;
+      for (std::size_t s = r + 1; s < rows; ++s) {
+        const double product = pr[c] * st.profile[s * st.width + c];
+        if (product > 0) {
+          const double d = 1 - sim[s];
+          st.simpson[c] = st.simpson[c] + product;
+          st.disparity[c] = st.disparity[c] + d;
+          st.quadratic[c] = st.quadratic[c] + product * d;
+          st.combined[c] = st.combined[c] + (st.one_minus_gini[c] * d) * st.share[c];
+          st.count[c] = st.count[c] + 1;
+        }
+      }
+    }
+  }
+}
+
+#if defined(__x86_64__)
+INFODIV_AVX2 void accumulate_avx2(PairState& st, const double* sims, std::size_t stride, std::size_t rows,
+                                  std::size_t r0, std::size_t r1) {
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d one = _mm256_set1_pd(1.0);
+  for (std::size_t r = r0; r < r1; ++r) {
+    const double* sim = sims + (r - r0) * stride;
+    for (std::size_t g = 0; g < st.groups; ++g) {
+      const std::size_t c = 4 * g;
+      const __m256d pr = _mm256_loadu_pd(st.profile.data() + r * st.width + c);
+      if (_mm256_movemask_pd(_mm256_cmp_pd(pr, zero, _CMP_GT_OQ)) == 0) continue;
+      const __m256d omg = _mm256_loadu_pd(st.one_minus_gini.data() + c);
+      const __m256d share = _mm256_loadu_pd(st.share.data() + c);
+      __m256d simpson = _mm256_loadu_pd(st.simpson.data() + c);
+      __m256d disparity = _mm256_loadu_pd(st.disparity.data() + c);
+      __m256d quadratic = _mm256_loadu_pd(st.quadratic.data() + c);
+      __m256d combined = _mm256_loadu_pd(st.combined.data() + c);
+      __m256d count = _mm256_loadu_pd(st.count.data() + c);
+      const double* ps = st.profile.data() + (r + 1) * st.width + c;
+      for (std::size_t s = r + 1; s < rows; ++s, ps += st.width) {
+        const __m256d product = _mm256_mul_pd(pr, _mm256_loadu_pd(ps));
+        const __m256d q = _mm256_cmp_pd(product, zero, _CMP_GT_OQ);
+        const __m256d d = _mm256_set1_pd(1 - sim[s]);
+        simpson = _mm256_blendv_pd(simpson, _mm256_add_pd(simpson, product), q);
+        disparity = _mm256_blendv_pd(disparity, _mm256_add_pd(disparity, d), q);
+        quadratic = _mm256_blendv_pd(quadratic, _mm256_add_pd(quadratic, _mm256_mul_pd(product, d)), q);
+        combined = _mm256_blendv_pd(combined, _mm256_add_pd(combined, _mm256_mul_pd(_mm256_mul_pd(omg, d), share)), q);
+        count = _mm256_blendv_pd(count, _mm256_add_pd(count, one), q);
+      }
+      _mm256_storeu_pd(st.simpson.data() + c, simpson);
+      _mm256_storeu_pd(st.disparity.data() + c, disparity);
+      _mm256_storeu_pd(st.quadratic.data() + c, quadratic);
+      _mm256_storeu_pd(st.combined.data() + c, combined);
+      _mm256_storeu_pd(st.count.data() + c, count);
+    }
+  }
+}
+#endif
+
 }  // namespace
 
+bool g_column_vector_kernels_enabled = true;
+
 void analyze_columns(const DataMatrix& matrix, std::size_t columns, const ColumnSink& emit,
-                     const RunControl& control) {
+                     const RunControl& control, unsigned threads) {
   if (columns == 0) return;
   if (!matrix.loaded()) {
     throw RunError(ErrorKind::SubscriptOutOfRange,
                    "row similarity, row 0, column 0: no matrix was loaded (fewer than three columns)");
   }
   const std::size_t rows = matrix.rows();
-  const RowMajor x = to_row_major(matrix);
+  const PaddedColumns x = pad_columns(matrix, columns);
 
   // Diagonal of the Gram matrix: every row's sum of squares, column order.
-  std::vector<double> diag(rows);
+  std::vector<double> diag(rows + 3, 0.0);
   double largest = 0, smallest_positive = 1;
   for (std::size_t r = 0; r < rows; ++r) {
     double g = 0;
-    const double* row = x.row(r);
-    for (std::size_t c = 0; c < columns; ++c) g = g + row[c] * row[c];
+    for (std::size_t c = 0; c < columns; ++c) g = g + x.column(c)[r] * x.column(c)[r];
     if (!finite(g)) throw RunError(ErrorKind::Overflow, "row similarity, sum of squares of row " + std::to_string(r));
     diag[r] = g;
     largest = std::max(largest, g);
@@ -120,7 +264,7 @@ void analyze_columns(const DataMatrix& matrix, std::size_t columns, const Column
 
   // Statistics of the columns up to the first one that stops the run.
   std::vector<ColumnStatistics> stats(columns);
-  std::vector<double> profile;  // row-major over the active columns
+  PairState st;
   std::size_t active = 0;
   std::optional<ErrorKind> stop;
   {
@@ -131,10 +275,23 @@ void analyze_columns(const DataMatrix& matrix, std::size_t columns, const Column
       if (stop) break;
       profiles.push_back(scratch);
     }
-    profile.assign(rows * active, 0);
+    st.groups = (active + 3) / 4;
+    st.width = 4 * st.groups;
+    st.profile.assign(rows * st.width, 0.0);
     for (std::size_t c = 0; c < active; ++c) {
-      for (std::size_t r = 0; r < rows; ++r) profile[r * active + c] = profiles[c][r];
+      for (std::size_t r = 0; r < rows; ++r) st.profile[r * st.width + c] = profiles[c][r];
     }
+    st.one_minus_gini.assign(st.width, 0.0);
+    st.share.assign(st.width, 0.0);
+    for (std::size_t c = 0; c < active; ++c) {
+      st.one_minus_gini[c] = 1 - stats[c].GiniCoefficient;
+      st.share[c] = stats[c].PositiveShare;
+    }
+    st.simpson.assign(st.width, 0.0);
+    st.disparity.assign(st.width, 0.0);
+    st.quadratic.assign(st.width, 0.0);
+    st.combined.assign(st.width, 0.0);
+    st.count.assign(st.width, 0.0);
   }
 
   // By Cauchy-Schwarz every partial Gram sum of two rows is bounded by the
@@ -143,48 +300,67 @@ void analyze_columns(const DataMatrix& matrix, std::size_t columns, const Column
   if (largest > 1e300) {
     for (std::size_t r = 0; r < rows; ++r) {
       for (std::size_t s = r + 1; s < rows; ++s) {
-        if (!finite(gram(x.row(r), x.row(s), columns))) throw RunError(ErrorKind::Overflow, rows_place(r, s));
+        if (!finite(gram(x, r, s))) throw RunError(ErrorKind::Overflow, rows_place(r, s));
       }
     }
   }
   // Products of diagonal cells in this range neither overflow nor vanish.
   const bool similarity_cannot_fail = largest <= 1e150 && smallest_positive >= 1e-150;
+  const bool vector = cpu_has_avx2() && g_column_vector_kernels_enabled;
 
-  std::vector<PairSums> sums(active);
   if (active > 0 || !similarity_cannot_fail) {
-    std::vector<double> d(active);
+    // Blocks of rows: the similarities of a block are computed on the
+    // workers, and the sums, which must take the pairs in order, are added
+    // here block after block.
+    struct Slot {
+      std::vector<double> sims;
+      std::optional<PairFailure> failure;
+    };
+    const unsigned workers = worker_count(threads);
+    const std::size_t window = 2 * static_cast<std::size_t>(workers) + 2;
+    std::vector<Slot> slots(window);
+    const std::size_t blocks = (rows + kBlockRows - 1) / kBlockRows;
     const std::uint64_t total_pairs = static_cast<std::uint64_t>(rows) * (rows - 1) / 2;
     std::uint64_t done_pairs = 0;
-    for (std::size_t r = 0; r < rows; ++r) {
-      control.poll();
-      control.report("columns", done_pairs, total_pairs);
-      done_pairs += rows - 1 - r;
-      const double* pr = profile.data() + r * active;
-      for (std::size_t s = r + 1; s < rows; ++s) {
-        const double* ps = profile.data() + s * active;
-        double similarity = 0;
-        if (auto kind = row_similarity(gram(x.row(r), x.row(s), columns), diag[r], diag[s], similarity)) {
-          throw RunError(*kind, rows_place(r, s));
-        }
-        const double disparity = 1 - similarity;
-        for (std::size_t c = 0; c < active; ++c) {
-          const double product = pr[c] * ps[c];
-          if (product > 0) {
-            PairSums& sc = sums[c];
-            sc.simpson = sc.simpson + product;
-            sc.disparity = sc.disparity + disparity;
-            sc.quadratic = sc.quadratic + product * disparity;
-            sc.combined = sc.combined + ((1 - stats[c].GiniCoefficient) * disparity) * stats[c].PositiveShare;
-            ++sc.PairCount;
-          }
-        }
+    auto compute = [&](std::size_t b, std::size_t slot) {
+      const std::size_t r0 = b * kBlockRows, r1 = std::min(rows, r0 + kBlockRows);
+      Slot& out = slots[slot];
+      out.sims.resize(kBlockRows * x.stride);
+      out.failure.reset();
+#if defined(__x86_64__)
+      if (vector && similarity_cannot_fail) {
+        block_similarities_avx2(x, diag.data(), r0, r1, out.sims.data());
+        return;
       }
-    }
+#endif
+      out.failure = block_similarities_scalar(x, diag.data(), r0, r1, out.sims.data());
+    };
+    auto consume = [&](std::size_t b, std::size_t slot) {
+      const std::size_t r0 = b * kBlockRows, r1 = std::min(rows, r0 + kBlockRows);
+      const Slot& in = slots[slot];
+      if (in.failure) throw RunError(in.failure->kind, rows_place(in.failure->r, in.failure->s));
+      if (active > 0) {
+#if defined(__x86_64__)
+        if (vector) {
+          accumulate_avx2(st, in.sims.data(), x.stride, rows, r0, r1);
+        } else {
+          accumulate_scalar(st, in.sims.data(), x.stride, rows, r0, r1);
+        }
+#else
+        accumulate_scalar(st, in.sims.data(), x.stride, rows, r0, r1);
+#endif
+      }
+      for (std::size_t r = r0; r < r1; ++r) done_pairs += rows - 1 - r;
+      control.report("columns", done_pairs, total_pairs);
+    };
+    run_in_order(blocks, workers, window, compute, consume, control);
   }
 
   for (std::size_t c = 0; c < active; ++c) {
+    PairSums sums{st.simpson[c], st.disparity[c], st.quadratic[c], st.combined[c],
+                  static_cast<std::int64_t>(st.count[c])};
     ColumnValues values;
-    if (auto kind = derive_column_values(stats[c], sums[c], rows, values)) throw RunError(*kind, column_place(c));
+    if (auto kind = derive_column_values(stats[c], sums, rows, values)) throw RunError(*kind, column_place(c));
     emit(values, c);
   }
   if (stop) throw RunError(*stop, column_place(active));

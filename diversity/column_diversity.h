@@ -57,9 +57,13 @@ using ColumnSink = std::function<void(const ColumnValues& values, std::size_t co
 // happens. Throws RunError at the first failure in the order of the written
 // run: reading an unloaded matrix ("Subscript out of range"), then any
 // failure of the row similarity (before any record), then the first failing
-// column after the records of the columns before it. Polls `control` between
-// rows of the pair pass.
+// column after the records of the columns before it. The similarities are
+// computed on `threads` workers (0: every core); the results are the same for
+// every thread count. Polls `control` between blocks of rows.
 void analyze_columns(const DataMatrix& matrix, std::size_t columns, const ColumnSink& emit,
-                     const RunControl& control = {});
+                     const RunControl& control = {}, unsigned threads = 1);
+
+// Tests turn the AVX2 kernels off to compare them with the scalar ones.
+extern bool g_column_vector_kernels_enabled;
 
 }  // namespace infodiv

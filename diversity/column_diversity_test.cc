@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -103,13 +106,13 @@ TEST(RowSimilarityTest, Cases) {
   EXPECT_EQ(row_similarity(0, 1e-200, 1e-200, s), ErrorKind::DivisionByZero);
 }
 
-std::vector<ColumnValues> columns_of(std::string_view text, std::string* error = nullptr) {
+std::vector<ColumnValues> columns_of(std::string_view text, std::string* error = nullptr, unsigned threads = 1) {
   LineReader first(text);
   std::size_t columns = count_pieces(first.next_line());
   DataMatrix m = load_data_matrix(text, columns, "in");
   std::vector<ColumnValues> out;
   try {
-    analyze_columns(m, columns, [&](const ColumnValues& v, std::size_t) { out.push_back(v); });
+    analyze_columns(m, columns, [&](const ColumnValues& v, std::size_t) { out.push_back(v); }, {}, threads);
   } catch (const RunError& e) {
     if (error == nullptr) throw;
     *error = e.what();
@@ -166,6 +169,45 @@ TEST(ColumnDiversityTest, StopsInRunOrder) {
     auto values = columns_of(c.text, &error);
     EXPECT_EQ(values.size(), c.records);
     EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(ColumnDiversityTest, SameBitsForEveryKernelAndThreadCount) {
+  std::mt19937_64 random(11);
+  // Dense, sparse with zero rows, and with negative cells; row counts that
+  // end inside a block of rows and inside a group of lanes.
+  for (int variant = 0; variant < 3; ++variant) {
+    std::string text;
+    const int rows = 45 + variant, columns = 6 + variant;
+    for (int r = 0; r < rows; ++r) {
+      for (int c = 0; c < columns; ++c) {
+        double v = std::uniform_real_distribution<double>(variant == 2 ? -2 : 0, 10)(random);
+        if (variant == 1 && (random() % 3 == 0 || r % 7 == 0)) v = 0;
+        if (c != 0) text.push_back(',');
+        text.append(std::to_string(v));
+      }
+      text.push_back('\n');
+    }
+    SCOPED_TRACE(variant);
+    std::string error_scalar, error_vector;
+    g_column_vector_kernels_enabled = false;
+    auto scalar = columns_of(text, &error_scalar, 1);
+    g_column_vector_kernels_enabled = true;
+    for (unsigned threads : {1u, 2u, 3u}) {
+      auto vector = columns_of(text, &error_vector, threads);
+      EXPECT_EQ(error_vector, error_scalar);
+      ASSERT_EQ(vector.size(), scalar.size());
+      for (std::size_t c = 0; c < scalar.size(); ++c) {
+        const double a[] = {scalar[c].QuadraticDiversity, scalar[c].SimpsonDiversity, scalar[c].CombinedDiversity,
+                            scalar[c].MeanDisparity, static_cast<double>(scalar[c].PairCount)};
+        const double b[] = {vector[c].QuadraticDiversity, vector[c].SimpsonDiversity, vector[c].CombinedDiversity,
+                            vector[c].MeanDisparity, static_cast<double>(vector[c].PairCount)};
+        for (int f = 0; f < 5; ++f) {
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(a[f]), std::bit_cast<std::uint64_t>(b[f]))
+              << "threads " << threads << " column " << c << " field " << f;
+        }
+      }
+    }
   }
 }
 

@@ -62,7 +62,7 @@ void run_analysis(const RunPaths& paths, const RunOptions& options) {
     line.clear();
     append_column_record(line, v);
     results2.append(line);
-  }, options.control);
+  }, options.control, options.threads);
   results2.close();
 }
 
