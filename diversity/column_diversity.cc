@@ -198,40 +198,71 @@ void accumulate_scalar(PairState& st, const double* sims, std::size_t stride, st
 }
 
 #if defined(__x86_64__)
+// K groups of four columns for one row r against every later row s. A lane
+// that does not qualify adds +0 (its term masked to zero), which leaves the
+// sum unchanged: a sum that starts at +0 never becomes -0. Several groups per
+// pass keep several independent sums in flight.
+template <int K>
+INFODIV_AVX2 void accumulate_groups_avx2(PairState& st, const double* sim, std::size_t rows, std::size_t r,
+                                         std::size_t c0) {
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d one = _mm256_set1_pd(1.0);
+  __m256d pr[K], omg[K], share[K], simpson[K], disparity[K], quadratic[K], combined[K], count[K];
+  for (int k = 0; k < K; ++k) {
+    const std::size_t c = c0 + 4 * static_cast<std::size_t>(k);
+    pr[k] = _mm256_loadu_pd(st.profile.data() + r * st.width + c);
+    omg[k] = _mm256_loadu_pd(st.one_minus_gini.data() + c);
+    share[k] = _mm256_loadu_pd(st.share.data() + c);
+    simpson[k] = _mm256_loadu_pd(st.simpson.data() + c);
+    disparity[k] = _mm256_loadu_pd(st.disparity.data() + c);
+    quadratic[k] = _mm256_loadu_pd(st.quadratic.data() + c);
+    combined[k] = _mm256_loadu_pd(st.combined.data() + c);
+    count[k] = _mm256_loadu_pd(st.count.data() + c);
+  }
+  const double* ps = st.profile.data() + (r + 1) * st.width + c0;
+  for (std::size_t s = r + 1; s < rows; ++s, ps += st.width) {
+    const __m256d d = _mm256_set1_pd(1 - sim[s]);
+    for (int k = 0; k < K; ++k) {
+      const __m256d product = _mm256_mul_pd(pr[k], _mm256_loadu_pd(ps + 4 * k));
+      const __m256d q = _mm256_cmp_pd(product, zero, _CMP_GT_OQ);
+      simpson[k] = _mm256_add_pd(simpson[k], _mm256_and_pd(product, q));
+      disparity[k] = _mm256_add_pd(disparity[k], _mm256_and_pd(d, q));
+      quadratic[k] = _mm256_add_pd(quadratic[k], _mm256_and_pd(_mm256_mul_pd(product, d), q));
+      combined[k] = _mm256_add_pd(combined[k], _mm256_and_pd(_mm256_mul_pd(_mm256_mul_pd(omg[k], d), share[k]), q));
+      count[k] = _mm256_add_pd(count[k], _mm256_and_pd(one, q));
+    }
+  }
+  for (int k = 0; k < K; ++k) {
+    const std::size_t c = c0 + 4 * static_cast<std::size_t>(k);
+    _mm256_storeu_pd(st.simpson.data() + c, simpson[k]);
+    _mm256_storeu_pd(st.disparity.data() + c, disparity[k]);
+    _mm256_storeu_pd(st.quadratic.data() + c, quadratic[k]);
+    _mm256_storeu_pd(st.combined.data() + c, combined[k]);
+    _mm256_storeu_pd(st.count.data() + c, count[k]);
+  }
+}
+
 INFODIV_AVX2 void accumulate_avx2(PairState& st, const double* sims, std::size_t stride, std::size_t rows,
                                   std::size_t r0, std::size_t r1) {
   const __m256d zero = _mm256_setzero_pd();
-  const __m256d one = _mm256_set1_pd(1.0);
+  auto any_positive = [&](std::size_t r, std::size_t g) INFODIV_AVX2 {
+    const __m256d pr = _mm256_loadu_pd(st.profile.data() + r * st.width + 4 * g);
+    return _mm256_movemask_pd(_mm256_cmp_pd(pr, zero, _CMP_GT_OQ)) != 0;
+  };
   for (std::size_t r = r0; r < r1; ++r) {
     const double* sim = sims + (r - r0) * stride;
-    for (std::size_t g = 0; g < st.groups; ++g) {
-      const std::size_t c = 4 * g;
-      const __m256d pr = _mm256_loadu_pd(st.profile.data() + r * st.width + c);
-      if (_mm256_movemask_pd(_mm256_cmp_pd(pr, zero, _CMP_GT_OQ)) == 0) continue;
-      const __m256d omg = _mm256_loadu_pd(st.one_minus_gini.data() + c);
-      const __m256d share = _mm256_loadu_pd(st.share.data() + c);
-      __m256d simpson = _mm256_loadu_pd(st.simpson.data() + c);
-      __m256d disparity = _mm256_loadu_pd(st.disparity.data() + c);
-      __m256d quadratic = _mm256_loadu_pd(st.quadratic.data() + c);
-      __m256d combined = _mm256_loadu_pd(st.combined.data() + c);
-      __m256d count = _mm256_loadu_pd(st.count.data() + c);
-      const double* ps = st.profile.data() + (r + 1) * st.width + c;
-      for (std::size_t s = r + 1; s < rows; ++s, ps += st.width) {
-        const __m256d product = _mm256_mul_pd(pr, _mm256_loadu_pd(ps));
-        const __m256d q = _mm256_cmp_pd(product, zero, _CMP_GT_OQ);
-        const __m256d d = _mm256_set1_pd(1 - sim[s]);
-        simpson = _mm256_blendv_pd(simpson, _mm256_add_pd(simpson, product), q);
-        disparity = _mm256_blendv_pd(disparity, _mm256_add_pd(disparity, d), q);
-        quadratic = _mm256_blendv_pd(quadratic, _mm256_add_pd(quadratic, _mm256_mul_pd(product, d)), q);
-        combined = _mm256_blendv_pd(combined, _mm256_add_pd(combined, _mm256_mul_pd(_mm256_mul_pd(omg, d), share)), q);
-        count = _mm256_blendv_pd(count, _mm256_add_pd(count, one), q);
+    std::size_t g = 0;
+    for (; g + 2 <= st.groups; g += 2) {
+      const bool first = any_positive(r, g), second = any_positive(r, g + 1);
+      if (first && second) {
+        accumulate_groups_avx2<2>(st, sim, rows, r, 4 * g);
+      } else if (first) {
+        accumulate_groups_avx2<1>(st, sim, rows, r, 4 * g);
+      } else if (second) {
+        accumulate_groups_avx2<1>(st, sim, rows, r, 4 * (g + 1));
       }
-      _mm256_storeu_pd(st.simpson.data() + c, simpson);
-      _mm256_storeu_pd(st.disparity.data() + c, disparity);
-      _mm256_storeu_pd(st.quadratic.data() + c, quadratic);
-      _mm256_storeu_pd(st.combined.data() + c, combined);
-      _mm256_storeu_pd(st.count.data() + c, count);
     }
+    if (g < st.groups && any_positive(r, g)) accumulate_groups_avx2<1>(st, sim, rows, r, 4 * g);
   }
 }
 #endif
