@@ -3,7 +3,12 @@
 
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <string>
+
+#include <unistd.h>
+
+#include "cli/progress.h"
 
 #include "shell/run.h"
 #include "shell/run_error.h"
@@ -38,11 +43,18 @@ int main(int argc, char** argv) {
 
   if (only == "triples") options.only = infodiv::Phases::TriplesOnly;
   if (only == "columns") options.only = infodiv::Phases::ColumnsOnly;
-  (void)quiet;
+  std::unique_ptr<infodiv::ProgressLine> progress;
+  if (!quiet && ::isatty(STDERR_FILENO)) {
+    progress = std::make_unique<infodiv::ProgressLine>(stderr);
+    options.control.progress = [&](std::string_view phase, std::uint64_t done, std::uint64_t total) {
+      progress->update(phase, done, total);
+    };
+  }
 
   try {
     infodiv::run_analysis(infodiv::paths_in(input, out_dir), options);
   } catch (const infodiv::RunError& e) {
+    if (progress) progress->erase();
     std::fprintf(stderr, "infodiv: error: %s\n", e.what());
     return 1;
   } catch (const std::bad_alloc&) {
