@@ -133,6 +133,9 @@ class TripleWalk {
       }
       all_safe_ &= f.total > 0 && finite(f.total);
     }
+    // Pooled totals of up to three columns must stay finite too, or a visit
+    // that writes nothing, such as (0, 0, 0), can overflow.
+    for (const ColumnFacts& f : facts_) all_safe_ &= f.total <= 0x1p1021;
     single_.assign(n_, 0);
     single_overflow_.assign(n_, false);
     for (std::size_t c = 0; c < n_; ++c) {
