@@ -13,12 +13,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -47,15 +48,26 @@ void write_file(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// A shell command's standard output; an empty result on failure.
-std::string shell(const std::string& command) {
-  std::string out;
+struct Ran {
+  int status = -1;
+  std::string output;
+};
+
+Ran run_command(const std::string& command) {
+  Ran ran;
   if (FILE* pipe = popen(command.c_str(), "r")) {
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    if (pclose(pipe) != 0) return "";
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) ran.output.append(buffer, n);
+    const int raw = pclose(pipe);
+    ran.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   }
-  return out;
+  return ran;
+}
+
+// A shell command's standard output; an empty result on failure.
+std::string shell(const std::string& command) {
+  Ran ran = run_command(command);
+  return ran.status == 0 ? ran.output : "";
 }
 
 std::string trimmed(std::string s) {
@@ -66,7 +78,6 @@ std::string trimmed(std::string s) {
 // A child process that the test started; stopped by its id unless it ended.
 class Child {
  public:
-  Child() = default;
   Child(std::vector<std::string> argv, const std::vector<std::string>& env_overrides,
         const std::optional<fs::path>& stderr_file = std::nullopt, int keep_fd = -1) {
     std::vector<std::string> env;
@@ -94,8 +105,10 @@ class Child {
     dup2(null, 1);
     const int err = stderr_file ? open(stderr_file->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644) : 2;
     dup2(err, 2);
-    if (keep_fd == 3) fcntl(3, F_SETFD, 0);
-    else if (keep_fd >= 0) dup2(keep_fd, 3);
+    if (keep_fd == 3)
+      fcntl(3, F_SETFD, 0);
+    else if (keep_fd >= 0)
+      dup2(keep_fd, 3);
     execvpe(args[0], args.data(), envp.data());
     _exit(127);
   }
@@ -141,8 +154,8 @@ class XServer {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     server_ = std::make_unique<Child>(
-        std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-dpi", "96", "-noreset",
-                                 "-nolisten", "tcp"},
+        std::vector<std::string>{"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-dpi", "96",
+                                 "-noreset", "-nolisten", "tcp"},
         std::vector<std::string>{}, fs::path("/dev/null"), fds[1]);
     close(fds[1]);
     std::string number;
@@ -201,9 +214,7 @@ void click(const std::string& window, int x, int y) {
   shell("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
         " click 1");
 }
-void click_centre(const std::string& window, Rect r) {
-  click(window, r.x + r.width / 2, r.y + r.height / 2);
-}
+void click_centre(const std::string& window, Rect r) { click(window, r.x + r.width / 2, r.y + r.height / 2); }
 
 // Gives the window the keyboard focus and types the keys (xdotool names).
 void type_keys(const std::string& window, const std::string& keys) {
@@ -261,13 +272,10 @@ Image screenshot() {
 class GuiTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    server_ = new XServer;
+    server_ = std::make_unique<XServer>();
     setenv("DISPLAY", server_->display().c_str(), 1);
   }
-  static void TearDownTestSuite() {
-    delete server_;
-    server_ = nullptr;
-  }
+  static void TearDownTestSuite() { server_.reset(); }
 
   void SetUp() override {
     ASSERT_FALSE(server_->display().empty()) << "Xvfb did not start";
@@ -285,8 +293,11 @@ class GuiTest : public ::testing::Test {
 
   // Starts the window program and returns the id of its window once shown.
   std::string start_gui() {
-    gui_ = std::make_unique<Child>(std::vector<std::string>{INFODIV_GUI_PROGRAM},
-                                   std::vector<std::string>{"HOME=" + home_.string()}, home_ / "stderr");
+    gui_ = std::make_unique<Child>(
+        std::vector<std::string>{INFODIV_GUI_PROGRAM},
+        std::vector<std::string>{"HOME=" + home_.string(),
+                                 "LSAN_OPTIONS=print_suppressions=0:suppressions=" INFODIV_LSAN_SUPPRESSIONS},
+        home_ / "stderr");
     if (!gui_->started()) return "";
     return find_window("Form1");
   }
@@ -304,12 +315,8 @@ class GuiTest : public ::testing::Test {
   Outcome command_line_run() {
     const std::string command = std::string(INFODIV_CLI) + " '" + (temp() / "f3.txt").string() +
                                 "' --out-dir '" + temp().string() + "' 2>&1 >/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string text;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    int raw = pclose(pipe);
-    Outcome o{WEXITSTATUS(raw), error_text(text), slurp(temp() / "results.txt"),
+    const Ran ran = run_command(command);
+    Outcome o{ran.status, error_text(ran.output), slurp(temp() / "results.txt"),
               slurp(temp() / "results2.txt")};
     fs::remove(temp() / "results.txt");
     fs::remove(temp() / "results2.txt");
@@ -320,12 +327,10 @@ class GuiTest : public ::testing::Test {
             slurp(temp() / "results2.txt")};
   }
 
-  static XServer* server_;
+  static inline std::unique_ptr<XServer> server_;
   fs::path home_;
   std::unique_ptr<Child> gui_;
 };
-
-XServer* GuiTest::server_ = nullptr;
 
 // The pixel rectangles at 96 dpi (15 twips to the pixel, rounded): the window
 // 3744 x 2496 twips, "Run" at 1680, 1080 and "Quit" at 1680, 1680, both 1212 x 492.
