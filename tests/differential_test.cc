@@ -470,6 +470,10 @@ TEST(DifferentialTest, HandPickedInputs) {
       "1,2,3\n4,1e200,6\n",
       "1e-100,1e-100,1e-100\n1e-100,1e-100,1e-100\n1,2,3\n",
       "5e-324,1,2\n1,5e-324,3\n2,3,5e-324\n",
+      "1,1e-200,1e-300\n",       // interaction -3e-98: a decimal 0 without sign
+      "1,1e-200,1e-222\n",       // interaction -7.3e-21, rounded at the 28th place
+      "4.45e26,1,2\n4.45e26,3,4\n-8.9e26,5,6\n1,7,8\n",  // interaction beyond the decimal range at (0, 0, 0) only
+      "4.3e26,1,2\n4.3e26,3,4\n-8.6e26,5,6\n1,7,8\n",    // inside it, up to the column phase
       "1e15,1,1\n1e15,2,1\n-2e15,3,1\n1,1,1\n",
       "1e27,1,1\n-1e27,2,1\n1,3,1\n",
       "1,2,3,4,5\n5,4,3,2,1\n1,3,5,2,4\n0,1,0,1,0\n",
