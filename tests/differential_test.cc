@@ -196,7 +196,8 @@ Cells grid(Gen& g, int rows, int columns, const std::function<std::string(Gen&)>
 std::string decorated(Gen& g) {
   const std::vector<std::string> forms = {
       "3.5kg", " 7 ", "\t2", "1 2", "+4", ".5", "5.", "-.5e-2", "1E1", "2e", "3e+", "1e-1x", "\"4\"", "abc",
-      "", "-0", "0.0", "1.2.3", "--1", "+-2", "e5", ".", "-", "2 .5", "0x10", "1,5", "7e0 ", "9..1"};
+      "", "-0", "0.0", "1.2.3", "--1", "+-2", "e5", ".", "-", "2 .5", "0x10", "1,5", "7e0 ", "9..1",
+      "\v3", "\xC2\xA0" "5", "1e99999", "1e-99999", "00012.50", "-0.0e-0", "inf", "nan", "1d2"};
   std::string text = g.chance(0.5) ? non_negative(g) : g.pick(forms);
   if (g.chance(0.15)) text = " " + text;
   if (g.chance(0.15)) text += "\t";
@@ -249,7 +250,9 @@ struct Size {
 Cells make_cells(Category category, Gen& g, Size size) {
   const int rows = g.between(1, size.max_rows);
   const int columns = g.between(3, size.max_columns);
-  const auto any_row = [&](const Cells& cells) { return static_cast<std::size_t>(g.between(0, static_cast<int>(cells.size()) - 1)); };
+  const auto any_row = [&](const Cells& cells) {
+    return static_cast<std::size_t>(g.between(0, static_cast<int>(cells.size()) - 1));
+  };
   switch (category) {
     case Category::Dense:
       return grid(g, rows, columns, non_negative);
@@ -321,14 +324,17 @@ Cells make_cells(Category category, Gen& g, Size size) {
       // Two rows of tiny values: positive diagonal Gram values whose product
       // underflows to 0, a division by zero in the similarities.
       if (g.chance(0.3)) {
-        for (int twice = 0; twice < 2; ++twice) cells[any_row(cells)].assign(static_cast<std::size_t>(columns), "1e-100");
+        for (int twice = 0; twice < 2; ++twice) {
+          cells[any_row(cells)].assign(static_cast<std::size_t>(columns), "1e-100");
+        }
       }
       return cells;
     }
     case Category::Cancelling: {
       // Columns whose big cells nearly cancel: tiny totals, huge proportions,
       // decimal fields far out of range or just inside it.
-      Cells cells = grid(g, std::max(rows, 4), columns, [](Gen& gen) { return gen.chance(0.2) ? "0" : non_negative(gen); });
+      Cells cells =
+          grid(g, std::max(rows, 4), columns, [](Gen& gen) { return gen.chance(0.2) ? "0" : non_negative(gen); });
       const int cancelling = g.between(1, 2);
       for (int n = 0; n < cancelling; ++n) {
         const std::size_t c = static_cast<std::size_t>(g.between(0, columns - 1));
@@ -371,7 +377,9 @@ std::string render(const Cells& cells, Gen& g) {
       if (c > 0) text += ',';
       text += cells[r][c];
     }
-    if (r + 1 < cells.size() || g.chance(0.75)) text += style == 3 ? g.pick(ends) : ends[static_cast<std::size_t>(style)];
+    if (r + 1 < cells.size() || g.chance(0.75)) {
+      text += style == 3 ? g.pick(ends) : ends[static_cast<std::size_t>(style)];
+    }
   }
   return text;
 }
@@ -551,7 +559,7 @@ TEST(DifferentialTest, UnusablePaths) {
   }
 }
 
-TEST(DifferentialTest, ShortSeededSweep) { sweep(1, 450, {8, 6}); }
+TEST(DifferentialTest, ShortSeededSweep) { sweep(1, 330, {8, 6}); }
 
 TEST(DifferentialSlowTest, LongSeededSweep) { sweep(1000000, 15000, {25, 9}); }
 

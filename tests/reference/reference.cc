@@ -224,8 +224,8 @@ std::string join(const std::vector<std::string>& fields) {
 
 struct RunState {
   int LastColumn = 0;
-  Matrix DataMatrix;  // [column][row]; no cells before the first load
-  long LastRow = 0;   // reads as 0 before the first load
+  Matrix DataMatrix;        // [column][row]; no cells before the first load
+  long LastRow = 0;         // reads as 0 before the first load
   Matrix GramMatrix;        // [row][row]
   Matrix SimilarityMatrix;  // [row][row]
   Matrix ProfileMatrix;     // [column][row]
@@ -313,15 +313,14 @@ void analyze_triple(const RunState& run, int i, int j, double k, std::ofstream& 
     if (p12 > 0) H_ijk = sub(H_ijk, term_b(p12));
   }
 
-  const double InteractionInformation =
-      add(sub(sub(sub(add(add(H_i, H_j), H_k), H_ij), H_ik), H_jk), H_ijk);
+  const double InteractionInformation = add(sub(sub(sub(add(add(H_i, H_j), H_k), H_ij), H_ik), H_jk), H_ijk);
   // The conversion happens for every visit, written or not.
   const std::string interaction = decimal_field(InteractionInformation);
 
   if (j > i && k > j) {
-    append_line(file2, join({integer_text(i), integer_text(j), double_text(k), interaction, double_text(H_i),
-                             double_text(H_j), double_text(H_k), double_text(H_ij), double_text(H_ik),
-                             double_text(H_jk), double_text(H_ijk)}));
+    append_line(file2,
+                join({integer_text(i), integer_text(j), double_text(k), interaction, double_text(H_i), double_text(H_j),
+                      double_text(H_k), double_text(H_ij), double_text(H_ik), double_text(H_jk), double_text(H_ijk)}));
   }
 }
 
@@ -471,9 +470,8 @@ void column_record(RunState& run, long c, CarriedSums& carried, std::ofstream& f
   const std::string scaled = decimal_field(ScaledCombinedDiversity);
 
   append_line(file4, join({scaled, combined, equivalent, quadratic, simpson, double_text(ColumnEntropy),
-                           double_text(PositiveShare), mean, double_text(GiniCoefficient),
-                           double_text(CorrectedGini), double_text(ColumnTotal), integer_text(PositiveCount),
-                           integer_text(PairCount), mean}));
+                           double_text(PositiveShare), mean, double_text(GiniCoefficient), double_text(CorrectedGini),
+                           double_text(ColumnTotal), integer_text(PositiveCount), integer_text(PairCount), mean}));
 
   carried.SimpsonSum = 0.0;
   carried.SortedSum = 0.0;
@@ -583,8 +581,8 @@ std::optional<std::string> decimal_text(double value) {
 
   // The 96-bit coefficient bounds the magnitude at 2^96 - 1.
   const std::string_view max = "79228162514264337593543950335";
-  const bool beyond = whole.size() > max.size() ||
-                      (whole.size() == max.size() && (whole > max || (whole == max && !fraction.empty())));
+  const bool beyond =
+      whole.size() > max.size() || (whole.size() == max.size() && (whole > max || (whole == max && !fraction.empty())));
   if (beyond) return std::nullopt;
 
   const bool zero = whole == "0" && fraction.empty();

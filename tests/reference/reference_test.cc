@@ -139,8 +139,8 @@ TEST_F(ReferenceRunTest, ParallelRowsGiveZeroDisparity) {
 TEST_F(ReferenceRunTest, StopsLeaveTheFilesOfTheRun) {
   struct Case {
     const char* name;
-    std::optional<std::string> input;  // nullopt: no input file
-    const char* error;                 // "" for a normal end
+    std::optional<std::string> input;          // nullopt: no input file
+    const char* error;                         // "" for a normal end
     std::optional<std::size_t> results_lines;  // nullopt: results.txt absent
     std::size_t results2_lines;
   };
