@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "diversity/column_diversity.h"
+#include "shell/run.h"
+#include "tests/reference/reference.h"
 #include "input/data_matrix.h"
 #include "triples/triple_entropies.h"
 
@@ -124,5 +126,40 @@ int main(int argc, char** argv) {
     std::printf("%8zu %6zu %10.3f %10.3f %8.2fx %12.2f %10.2f %8.1f\n", columns, rows, one.seconds, two.seconds,
                 one.seconds / two.seconds, one.seconds / pairs * 1e9, model, static_cast<double>(two.peak_kb) / 1024);
   }
+  // Whole runs through files against the literal reference (input re-read at
+  // every visit, rows x rows matrices, exchange sort), where it finishes
+  // within about a minute.
+  std::printf("\nWhole run, engine (2 threads) against the literal reference (single run each)\n");
+  std::printf("%8s %6s %10s %12s %9s\n", "columns", "rows", "engine s", "reference s", "ratio");
+  const std::size_t whole_shapes[][2] = {{10, 500}, {20, 500}, {20, 1000}};
+  char folder[] = "/tmp/infodiv-bench-XXXXXX";
+  if (mkdtemp(folder) == nullptr) return 1;
+  const std::string base = folder;
+  for (auto [columns, rows] : whole_shapes) {
+    if (quick && columns > 10) continue;
+    {
+      DataMatrix m = generate(columns, rows, 3);
+      std::FILE* f = std::fopen((base + "/f3.txt").c_str(), "wb");
+      for (std::size_t r = 0; r < rows; ++r) {
+        for (std::size_t c = 0; c < columns; ++c) std::fprintf(f, c ? ",%.0f" : "%.0f", m.at(c, r));
+        std::fprintf(f, "\r\n");
+      }
+      std::fclose(f);
+    }
+    const auto paths = infodiv::paths_in(base + "/f3.txt", base);
+    infodiv::RunOptions options;
+    options.threads = 2;
+    auto start = std::chrono::steady_clock::now();
+    infodiv::run_analysis(paths, options);
+    const double engine = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    start = std::chrono::steady_clock::now();
+    infodiv::reference::run_literal(paths);
+    const double reference = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%8zu %6zu %10.3f %12.3f %8.0fx\n", columns, rows, engine, reference, reference / engine);
+  }
+  std::remove((base + "/f3.txt").c_str());
+  std::remove((base + "/results.txt").c_str());
+  std::remove((base + "/results2.txt").c_str());
+  rmdir(folder);
   return 0;
 }
