@@ -3,10 +3,12 @@
 #include <array>
 #include <string>
 
+#include "diversity/closed_form.h"
 #include "diversity/column_diversity.h"
 #include "input/data_matrix.h"
 #include "shell/record_writer.h"
 #include "shell/run_error.h"
+#include "triples/closed_form.h"
 #include "triples/triple_entropies.h"
 
 namespace infodiv {
@@ -32,9 +34,13 @@ void append_column_record(std::string& line, const ColumnValues& v) {
 }  // namespace
 
 void run_analysis(const RunPaths& paths, const RunOptions& options) {
-  if (file_exists(paths.results)) delete_file(paths.results);
-  if (file_exists(paths.results2)) delete_file(paths.results2);
-  ResultFile results2(paths.results2);
+  // --only leaves the other phase's file as it is: neither deleted nor created.
+  const bool triple_phase = options.only != Phases::ColumnsOnly;
+  const bool column_phase = options.only != Phases::TriplesOnly;
+  if (triple_phase && file_exists(paths.results)) delete_file(paths.results);
+  if (column_phase && file_exists(paths.results2)) delete_file(paths.results2);
+  ResultFile results2;
+  if (column_phase) results2 = ResultFile(paths.results2);
 
   std::string text = read_file(paths.input);
   const std::string source = paths.input.string();
@@ -43,26 +49,42 @@ void run_analysis(const RunPaths& paths, const RunOptions& options) {
   const std::size_t columns = count_pieces(first.next_line());
 
   DataMatrix matrix;
-  if (columns >= 3) {
+  if (columns >= 3 && triple_phase) {
     // The first visited triple creates results.txt before it loads the input.
     ResultFile results(paths.results);
     matrix = load_data_matrix(text, columns, source);
     std::string().swap(text);
     std::string line;
-    analyze_triples(matrix, [&](const TripleValues& v) {
+    const TripleSink sink = [&](const TripleValues& v) {
       line.clear();
       append_triple_record(line, v);
       results.append(line);
-    }, options.control, options.threads);
+    };
+    if (options.fast) {
+      analyze_triples_fast(matrix, sink, options.control);
+    } else {
+      analyze_triples(matrix, sink, options.control, options.threads);
+    }
     results.close();
+  } else if (columns >= 3 && column_phase) {
+    // Without the triple walk the column phase loads the matrix itself, as
+    // the walk's last load would have left it.
+    matrix = load_data_matrix(text, columns, source);
+    std::string().swap(text);
   }
+  if (!column_phase) return;
 
   std::string line;
-  analyze_columns(matrix, columns, [&](const ColumnValues& v, std::size_t) {
+  const ColumnSink sink = [&](const ColumnValues& v, std::size_t) {
     line.clear();
     append_column_record(line, v);
     results2.append(line);
-  }, options.control, options.threads);
+  };
+  if (options.fast) {
+    analyze_columns_fast(matrix, columns, sink, options.control);
+  } else {
+    analyze_columns(matrix, columns, sink, options.control, options.threads);
+  }
   results2.close();
 }
 

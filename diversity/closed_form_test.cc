@@ -1,0 +1,176 @@
+#include "diversity/closed_form.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "shell/run_error.h"
+
+namespace infodiv {
+namespace {
+
+struct Outcome {
+  std::vector<ColumnValues> records;
+  std::string error;  // empty after a normal end
+};
+
+template <class Phase>
+Outcome run_phase(const DataMatrix& m, std::size_t columns, Phase analyze) {
+  Outcome o;
+  try {
+    analyze(m, columns, [&](const ColumnValues& v, std::size_t) { o.records.push_back(v); }, RunControl{});
+  } catch (const RunError& e) {
+    o.error = e.what();
+  }
+  return o;
+}
+
+DataMatrix from_rows(const std::vector<std::vector<double>>& rows) {
+  const std::size_t columns = rows.empty() ? 0 : rows[0].size();
+  std::vector<double> cells(columns * rows.size());
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    for (std::size_t c = 0; c < columns; ++c) cells[c * rows.size() + r] = rows[r][c];
+  }
+  return DataMatrix(columns, rows.size(), std::move(cells));
+}
+
+enum class Kind { Dense, Sparse, Negative, NearlyIdenticalRows, NearlyEqualColumns, ZeroRows, FewPositive };
+const char* kind_name(Kind k) {
+  const char* names[] = {"dense",     "sparse",        "negative cells", "nearly identical rows",
+                         "nearly equal columns", "zero rows", "few positive rows"};
+  return names[static_cast<int>(k)];
+}
+
+DataMatrix random_matrix(Kind kind, std::mt19937_64& rng) {
+  std::uniform_real_distribution<double> unit(0, 1);
+  const std::size_t columns = 2 + rng() % 6;
+  const std::size_t rows = 66 + rng() % 300;  // above the exact-loop limit
+  std::vector<double> base(columns);
+  for (double& b : base) b = 1 + unit(rng) * 10;
+  std::vector<std::vector<double>> x(rows, std::vector<double>(columns));
+  for (std::size_t r = 0; r < rows; ++r) {
+    for (std::size_t c = 0; c < columns; ++c) {
+      double v = unit(rng) * 100;
+      switch (kind) {
+        case Kind::Sparse: v = unit(rng) < 0.7 ? 0 : v; break;
+        case Kind::Negative: v = v - 25; break;
+        case Kind::NearlyIdenticalRows: v = base[c] * (1 + 1e-9 * unit(rng)); break;
+        case Kind::NearlyEqualColumns: v = c == 0 ? v : x[r][0] * (1 + 1e-12 * unit(rng)); break;
+        case Kind::ZeroRows: v = r % 3 == 0 ? 0 : v; break;
+        case Kind::FewPositive: v = unit(rng) < 0.1 ? v : 0; break;
+        default: break;
+      }
+      x[r][c] = v;
+    }
+  }
+  for (std::size_t c = 0; c < columns; ++c) x[1][c] += 1e4;  // positive totals, >= 2 positive rows
+  for (std::size_t c = 0; c < columns; ++c) x[2][c] += 1;
+  return from_rows(x);
+}
+
+// |fast - exact| <= 1e-12 * max(1, size of the terms) for every field, where
+// the size of the terms of a pair sum bounds |1 - sim| by 2. The quadratic
+// equivalent 1 / (1 - Q) is held to the error of Q magnified by its
+// condition, Q' / (1 - Q) per unit of Q.
+TEST(ClosedFormColumnsTest, MatchesTheExactPhaseWithinTheStatedBound) {
+  const Kind kinds[] = {Kind::Dense,      Kind::Sparse,   Kind::Negative,   Kind::NearlyIdenticalRows,
+                        Kind::NearlyEqualColumns, Kind::ZeroRows, Kind::FewPositive};
+  for (Kind kind : kinds) {
+    double worst = 0;
+    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+      SCOPED_TRACE(std::string(kind_name(kind)) + ", seed " + std::to_string(seed));
+      std::mt19937_64 rng(seed);
+      const DataMatrix m = random_matrix(kind, rng);
+      const Outcome exact = run_phase(m, m.columns(), analyze_columns);
+      const Outcome fast = run_phase(m, m.columns(), analyze_columns_fast);
+      ASSERT_EQ(fast.error, exact.error);
+      ASSERT_EQ(fast.records.size(), exact.records.size());
+      for (std::size_t c = 0; c < exact.records.size(); ++c) {
+        SCOPED_TRACE("column " + std::to_string(c));
+        const ColumnValues &e = exact.records[c], &f = fast.records[c];
+        EXPECT_EQ(std::memcmp(&f.stats, &e.stats, sizeof e.stats), 0);
+        EXPECT_EQ(f.PairCount, e.PairCount);
+        const double share = e.stats.PositiveShare * std::fabs(1 - e.stats.GiniCoefficient);
+        const double n = static_cast<double>(m.rows());
+        const struct {
+          const char* name;
+          double fast, exact, size;
+        } fields[] = {
+            {"Simpson", f.SimpsonDiversity, e.SimpsonDiversity, e.SimpsonDiversity},
+            {"quadratic", f.QuadraticDiversity, e.QuadraticDiversity, 2 * e.SimpsonDiversity},
+            {"mean disparity", f.MeanDisparity, e.MeanDisparity, 2},
+            {"combined", f.CombinedDiversity, e.CombinedDiversity, 2 * share},
+            {"scaled combined", f.ScaledCombinedDiversity, e.ScaledCombinedDiversity, 2 * share * n},
+            {"quadratic equivalent", f.QuadraticEquivalent, e.QuadraticEquivalent,
+             e.QuadraticEquivalent * e.QuadraticEquivalent * 2 * e.SimpsonDiversity},
+        };
+        for (const auto& field : fields) {
+          const double error = std::fabs(field.fast - field.exact) / std::max(1.0, std::fabs(field.size));
+          EXPECT_LE(error, 1e-12) << field.name;
+          worst = std::max(worst, error);
+        }
+      }
+    }
+    std::printf("%-22s largest |fast - exact| / max(1, terms): %.2e\n", kind_name(kind), worst);
+  }
+}
+
+// Proportions below 1.5e-162 make products that underflow to 0: such pairs
+// do not qualify, in the closed form as in the exact loop.
+TEST(ClosedFormColumnsTest, PairsWhoseProductUnderflowsDoNotQualify) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> unit(0, 1);
+  std::vector<std::vector<double>> x;
+  for (int r = 0; r < 120; ++r) {
+    double tiny = r % 10 == 0 ? 1e-170 * (1 + unit(rng)) : r % 10 == 1 ? 1e-150 : 1 + unit(rng);
+    x.push_back({tiny, 1 + unit(rng), 1 + unit(rng)});
+  }
+  const DataMatrix m = from_rows(x);
+  const Outcome exact = run_phase(m, 3, analyze_columns);
+  const Outcome fast = run_phase(m, 3, analyze_columns_fast);
+  ASSERT_EQ(exact.error, "");
+  ASSERT_EQ(fast.error, "");
+  EXPECT_LT(exact.records[0].PairCount, 120 * 119 / 2);
+  EXPECT_EQ(fast.records[0].PairCount, exact.records[0].PairCount);
+  EXPECT_NEAR(fast.records[0].MeanDisparity, exact.records[0].MeanDisparity, 1e-14);
+}
+
+TEST(ClosedFormColumnsTest, StopsWhereTheExactPhaseStops) {
+  struct Case {
+    std::vector<std::vector<double>> rows;
+    const char* error;  // of both phases; "" for a normal end
+  };
+  std::vector<std::vector<double>> tall_one_positive;
+  for (int r = 0; r < 80; ++r) tall_one_positive.push_back({1, r == 5 ? 1.0 : 0.0, 2});
+  const Case cases[] = {
+      {{{1, 2, 5}, {3, 0, 1}, {4, 2, 2}}, ""},
+      {{{1, 2, 3}}, "Division by zero at column 0"},  // a single row: corrected Gini
+      {{{1, 2, -1}, {2, 3, -1}}, "Column total not positive at column 2"},
+      {{{1, 0, 2}, {2, 3, 1}}, "Division by zero at column 1"},  // one positive row: no pair
+      {tall_one_positive, "Division by zero at column 1"},
+      {{{1, 2, 3}, {1e200, 1, 1}}, "Overflow at row similarity, sum of squares of row 1"},
+      {{{1, 2, 3}, {1e100, 1, 1}, {1e100, 1, 2}}, "Overflow at row similarity of rows 1 and 2"},
+      {{{1e-100, 0, 0}, {1, 2, 3}, {1e-100, 0, 0}}, "Division by zero at row similarity of rows 0 and 2"},
+      {{{0, 0, 0}, {1, 2, 3}, {2, 1, 1}}, ""},  // a zero row has similarity 0
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    const DataMatrix m = from_rows(c.rows);
+    const Outcome exact = run_phase(m, m.columns(), analyze_columns);
+    const Outcome fast = run_phase(m, m.columns(), analyze_columns_fast);
+    EXPECT_EQ(exact.error, c.error);
+    EXPECT_EQ(fast.error, c.error);
+    ASSERT_EQ(fast.records.size(), exact.records.size());
+  }
+  const Outcome unloaded = run_phase(DataMatrix(), 2, analyze_columns_fast);
+  EXPECT_EQ(unloaded.error, run_phase(DataMatrix(), 2, analyze_columns).error);
+}
+
+}  // namespace
+}  // namespace infodiv

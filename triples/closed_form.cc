@@ -1,0 +1,259 @@
+#include "triples/closed_form.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "shell/compensated_sum.h"
+#include "shell/natural_log.h"
+#include "shell/run_error.h"
+
+namespace infodiv {
+namespace {
+
+bool finite(double v) noexcept { return std::fabs(v) <= 1.7976931348623157e308; }
+
+}  // namespace
+
+ColumnMoments column_moments(const double* x, std::size_t rows) noexcept {
+  ColumnMoments m;
+  CompensatedSum positive, negative;
+  for (std::size_t r = 0; r < rows; ++r) {
+    m.total = m.total + x[r];
+    const double a = std::fabs(x[r]);
+    m.max_abs = std::max(m.max_abs, a);
+    if (x[r] > 0) {
+      positive.add(a);
+      m.positive.largest = std::max(m.positive.largest, a);
+    } else if (x[r] < 0) {
+      negative.add(a);
+      m.negative.largest = std::max(m.negative.largest, a);
+    }
+  }
+  m.positive.mass = positive.value();
+  m.negative.mass = negative.value();
+  // Second pass: a / mass <= 1, so every term has the same sign.
+  CompensatedSum positive_spread, negative_spread;
+  for (std::size_t r = 0; r < rows; ++r) {
+    if (x[r] > 0) {
+      const double q = x[r] / m.positive.mass;
+      if (q > 0) positive_spread.add(x[r] * natural_log(q));
+    } else if (x[r] < 0) {
+      const double q = -x[r] / m.negative.mass;
+      if (q > 0) negative_spread.add(-x[r] * natural_log(q));
+    }
+  }
+  m.positive.spread = positive_spread.value();
+  m.negative.spread = negative_spread.value();
+  return m;
+}
+
+double pooled_entropy(const ColumnMoments* const* columns, std::size_t count, double total) noexcept {
+  const bool positive = total > 0;
+  const double s = std::fabs(total);
+  double h = 0;
+  for (std::size_t c = 0; c < count; ++c) {
+    const SignedMass& side = positive ? columns[c]->positive : columns[c]->negative;
+    if (side.mass == 0) continue;
+    const double w = side.mass / s;
+    const double grouping = w > 0 ? -(w * natural_log(w)) : 0;
+    h = h + (-side.spread / s + grouping);
+  }
+  return h / ln2();
+}
+
+namespace {
+
+std::string triple_place(std::size_t i, std::size_t j, std::size_t k) {
+  return "triple (" + std::to_string(i) + ", " + std::to_string(j) + ", " + std::to_string(k) + ")";
+}
+
+// The visit logic of the exact walk over moments instead of rows.
+class FastTripleWalk {
+ public:
+  explicit FastTripleWalk(const DataMatrix& m) : m_(m), n_(m.columns()), rows_(m.rows()) {
+    moments_.reserve(n_);
+    all_safe_ = true;
+    for (std::size_t c = 0; c < n_; ++c) {
+      moments_.push_back(column_moments(m.column(c), rows_));
+      const ColumnMoments& cm = moments_.back();
+      all_safe_ &= cm.negative.largest == 0 && cm.total > 0 && finite(cm.total);
+    }
+    single_.assign(n_, 0);
+    for (std::size_t c = 0; c < n_; ++c) {
+      const double t = moments_[c].total;
+      if (finite(t) && t != 0) single_[c] = entropy_of({c}, t);
+    }
+    pair_.assign(n_ * n_, 0);
+    for (std::size_t a = 0; a < n_; ++a) {
+      for (std::size_t b = a + 1; b < n_; ++b) {
+        const double t = moments_[a].total + moments_[b].total;
+        if (finite(t) && t != 0) pair_[a * n_ + b] = entropy_of({a, b}, t);
+      }
+    }
+  }
+
+  void run(const TripleSink& emit, const RunControl& control) {
+    if (n_ < 3) return;
+    const std::size_t last = n_ - 1;
+    const std::uint64_t total = n_ * (n_ - 1) * (n_ - 2) / 6;
+    std::uint64_t done = 0;
+    for (std::size_t i = 0; i + 2 <= last; ++i) {
+      for (std::size_t j = 0; j + 1 <= last; ++j) {
+        if (all_safe_ && j <= i) continue;  // no visit here can write or fail
+        control.poll();
+        if (j > i) {
+          done += last - j;
+          control.report("triples", done, total);
+        }
+        for (std::size_t k = 0; k <= last; ++k) {
+          if (i < j && j < k) {
+            emit(written(i, j, k));
+          } else if (!all_safe_) {
+            if (auto kind = unwritten_failure(i, j, k)) throw RunError(*kind, triple_place(i, j, k));
+          }
+        }
+      }
+    }
+  }
+
+ private:
+  struct Totals {
+    double t[7];  // S_i, S_j, S_k, S_ij, S_ik, S_jk, S_ijk
+  };
+
+  double entropy_of(std::initializer_list<std::size_t> cs, double total) const {
+    const ColumnMoments* cols[3];
+    std::size_t count = 0;
+    for (std::size_t c : cs) cols[count++] = &moments_[c];
+    return pooled_entropy(cols, count, total);
+  }
+
+  Totals totals(std::size_t i, std::size_t j, std::size_t k) const {
+    double si = moments_[i].total, sj = moments_[j].total, sk = moments_[k].total;
+    return {{si, sj, sk, si + sj, si + sk, sj + sk, (si + sj) + sk}};
+  }
+
+  // As in the exact walk: the totals and the proportions of row 0, where a
+  // zero total fails first. Depends on no rounding of any entropy.
+  std::optional<ErrorKind> total_failure(std::size_t i, std::size_t j, std::size_t k, const Totals& s) const {
+    for (double t : s.t) {
+      if (!finite(t)) return ErrorKind::Overflow;
+    }
+    if (std::find(std::begin(s.t), std::end(s.t), 0.0) == std::end(s.t)) return std::nullopt;
+    const double xi = m_.at(i, 0), xj = m_.at(j, 0), xk = m_.at(k, 0);
+    const double cell[12] = {xi, xj, xk, xi, xj, xi, xk, xj, xk, xi, xj, xk};
+    const int total_of[12] = {0, 1, 2, 3, 3, 4, 4, 5, 5, 6, 6, 6};
+    for (int p = 0; p < 12; ++p) {
+      double divisor = s.t[total_of[p]];
+      if (divisor == 0) return ErrorKind::DivisionByZero;
+      if (!finite(cell[p] / divisor)) return ErrorKind::Overflow;
+    }
+    return std::nullopt;
+  }
+
+  // The exact walk's bound: every |p| <= max|cell| / min|total|, so below it
+  // no proportion, term or entropy overflows and the interaction information
+  // stays inside the decimal range.
+  bool provably_finite(std::size_t i, std::size_t j, std::size_t k, const Totals& s) const {
+    double smallest = std::fabs(s.t[0]);
+    for (double t : s.t) smallest = std::min(smallest, std::fabs(t));
+    double largest = std::max({moments_[i].max_abs, moments_[j].max_abs, moments_[k].max_abs});
+    double bound = largest / smallest;
+    if (!(bound <= 1e250)) return false;
+    double term = std::max(0.37, bound > 1 ? bound * std::log(bound) : 0.0) * 1.45 * 1.01;
+    double entropy = 3.0 * static_cast<double>(rows_) * term * 1.01;
+    return 7.0 * entropy <= 1e28;
+  }
+
+  // Whether the largest proportion of column c over `total`, or its term,
+  // leaves the double range. The largest |x| / |total| is the largest |p| of
+  // the exact pass, since division rounds monotonically; the largest term
+  // belongs to the largest positive p.
+  bool proportion_overflows(std::size_t c, double total, bool form_a) const {
+    const ColumnMoments& cm = moments_[c];
+    if (!finite(cm.max_abs / total)) return true;
+    const double a = total > 0 ? cm.positive.largest : cm.negative.largest;
+    const double p = a / std::fabs(total);
+    if (!(p > 1)) return false;
+    const double term = form_a ? p * (natural_log(p) / ln2()) : (p * natural_log(p)) / ln2();
+    return !finite(term);
+  }
+
+  // Evaluates a visit whose totals passed: its proportions, terms, entropies
+  // and interaction information; fills `e` and returns the failure, if any.
+  std::optional<ErrorKind> evaluate(std::size_t i, std::size_t j, std::size_t k, const Totals& s,
+                                    double (&e)[7]) const {
+    const std::size_t col[12] = {i, j, k, i, j, i, k, j, k, i, j, k};
+    const int total_of[12] = {0, 1, 2, 3, 3, 4, 4, 5, 5, 6, 6, 6};
+    for (int p = 0; p < 12; ++p) {
+      if (proportion_overflows(col[p], s.t[total_of[p]], p < 3)) return ErrorKind::Overflow;
+    }
+    e[0] = entropy_of({i}, s.t[0]);
+    e[1] = entropy_of({j}, s.t[1]);
+    e[2] = entropy_of({k}, s.t[2]);
+    e[3] = entropy_of({i, j}, s.t[3]);
+    e[4] = entropy_of({i, k}, s.t[4]);
+    e[5] = entropy_of({j, k}, s.t[5]);
+    e[6] = entropy_of({i, j, k}, s.t[6]);
+    for (double v : e) {
+      if (!finite(v)) return ErrorKind::Overflow;
+    }
+    return std::nullopt;
+  }
+
+  std::optional<ErrorKind> unwritten_failure(std::size_t i, std::size_t j, std::size_t k) const {
+    Totals s = totals(i, j, k);
+    if (auto kind = total_failure(i, j, k, s)) return kind;
+    if (provably_finite(i, j, k, s)) return std::nullopt;
+    double e[7];
+    if (auto kind = evaluate(i, j, k, s, e)) return kind;
+    double interaction = interaction_information(e);
+    if (!finite(interaction) || !Decimal::from_double(interaction)) return ErrorKind::Overflow;
+    return std::nullopt;
+  }
+
+  TripleValues written(std::size_t i, std::size_t j, std::size_t k) const {
+    Totals s = totals(i, j, k);
+    if (auto kind = total_failure(i, j, k, s)) throw RunError(*kind, triple_place(i, j, k));
+    TripleValues v;
+    v.i = static_cast<std::int64_t>(i);
+    v.j = static_cast<std::int64_t>(j);
+    v.k = static_cast<double>(k);
+    if (all_safe_ || provably_finite(i, j, k, s)) {
+      v.entropy[0] = single_[i];
+      v.entropy[1] = single_[j];
+      v.entropy[2] = single_[k];
+      v.entropy[3] = pair_[i * n_ + j];
+      v.entropy[4] = pair_[i * n_ + k];
+      v.entropy[5] = pair_[j * n_ + k];
+      v.entropy[6] = entropy_of({i, j, k}, s.t[6]);
+      if (!finite(v.entropy[6])) throw RunError(ErrorKind::Overflow, triple_place(i, j, k));
+    } else if (auto kind = evaluate(i, j, k, s, v.entropy)) {
+      throw RunError(*kind, triple_place(i, j, k));
+    }
+    v.interaction = interaction_information(v.entropy);
+    auto decimal = finite(v.interaction) ? Decimal::from_double(v.interaction) : std::nullopt;
+    if (!decimal) throw RunError(ErrorKind::Overflow, triple_place(i, j, k));
+    v.interaction_decimal = *decimal;
+    return v;
+  }
+
+  const DataMatrix& m_;
+  std::size_t n_, rows_;
+  std::vector<ColumnMoments> moments_;
+  bool all_safe_ = true;
+  std::vector<double> single_;
+  std::vector<double> pair_;
+};
+
+}  // namespace
+
+void analyze_triples_fast(const DataMatrix& matrix, const TripleSink& emit, const RunControl& control) {
+  FastTripleWalk walk(matrix);
+  walk.run(emit, control);
+}
+
+}  // namespace infodiv
