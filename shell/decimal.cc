@@ -82,21 +82,34 @@ std::optional<Decimal> Decimal::from_double(double value) noexcept {
 }
 
 void Decimal::append_text(std::string& out) const {
-  u128 mantissa = (u128{hi_} << 64) | (u128{mid_} << 32) | u128{lo_};
+  const u128 mantissa = (u128{hi_} << 64) | (u128{mid_} << 32) | u128{lo_};
+  // One 128-bit division splits the mantissa (< 2^96 < 10^29) into two parts
+  // below 10^19, whose digits 64-bit arithmetic yields: records write many
+  // decimals, and a 128-bit division per digit was their largest cost.
+  constexpr std::uint64_t kChunk = 10000000000000000000u;  // 10^19
+  std::uint64_t high = static_cast<std::uint64_t>(mantissa / kChunk);
+  std::uint64_t low = static_cast<std::uint64_t>(mantissa % kChunk);
   char digits[40];
   int count = 0;
+  if (high != 0) {
+    for (int i = 0; i < 19; ++i, low /= 10) digits[count++] = static_cast<char>('0' + low % 10);
+    low = high;
+  }
   do {
-    digits[count++] = static_cast<char>('0' + static_cast<int>(mantissa % 10));
-    mantissa /= 10;
-  } while (mantissa != 0);
+    digits[count++] = static_cast<char>('0' + low % 10);
+    low /= 10;
+  } while (low != 0);
   bool is_zero = count == 1 && digits[0] == '0';
-  if (negative_ && !is_zero) out.push_back('-');
   // Digits are least significant first; pad so one digit precedes the point.
   while (count <= scale_) digits[count++] = '0';
+  char text[48];
+  int length = 0;
+  if (negative_ && !is_zero) text[length++] = '-';
   for (int i = count - 1; i >= 0; --i) {
-    out.push_back(digits[i]);
-    if (i == scale_ && i != 0) out.push_back('.');
+    text[length++] = digits[i];
+    if (i == scale_ && i != 0) text[length++] = '.';
   }
+  out.append(text, static_cast<std::size_t>(length));
 }
 
 std::string Decimal::to_text() const {
