@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -82,25 +83,28 @@ TEST_F(RunTest, StopsWithTheFilesThatTheRunLeaves) {
       {"number beyond double", "1,2,3\n4,1e400,6\n", "Overflow", 0, 0},
       {"complete", "1,2,5\r\n3,0,1\r\n4,2,2\r\n", "", 1, 3},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::remove(dir_ / "f3.txt");
-    if (c.input) write_input(*c.input);
-    Outcome o = run();
-    if (*c.error == '\0') {
-      EXPECT_EQ(o.status, 0);
-      EXPECT_EQ(o.stderr_text, "");
-    } else {
-      EXPECT_EQ(o.status, 1);
-      EXPECT_EQ(o.stderr_text.rfind(std::string("infodiv: error: ") + c.error + " at ", 0), 0u) << o.stderr_text;
-      EXPECT_EQ(std::count(o.stderr_text.begin(), o.stderr_text.end(), '\n'), 1);
+  // The fast mode stops at the same places.
+  for (const char* mode : {"", "--fast"}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + " " + mode);
+      fs::remove(dir_ / "f3.txt");
+      if (c.input) write_input(*c.input);
+      Outcome o = run(mode);
+      if (*c.error == '\0') {
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.stderr_text, "");
+      } else {
+        EXPECT_EQ(o.status, 1);
+        EXPECT_EQ(o.stderr_text.rfind(std::string("infodiv: error: ") + c.error + " at ", 0), 0u) << o.stderr_text;
+        EXPECT_EQ(std::count(o.stderr_text.begin(), o.stderr_text.end(), '\n'), 1);
+      }
+      EXPECT_EQ(o.results.has_value(), c.results_lines.has_value());
+      if (c.results_lines) {
+        EXPECT_EQ(line_count(o.results), *c.results_lines);
+      }
+      ASSERT_TRUE(o.results2.has_value());
+      EXPECT_EQ(line_count(o.results2), c.results2_lines);
     }
-    EXPECT_EQ(o.results.has_value(), c.results_lines.has_value());
-    if (c.results_lines) {
-      EXPECT_EQ(line_count(o.results), *c.results_lines);
-    }
-    ASSERT_TRUE(o.results2.has_value());
-    EXPECT_EQ(line_count(o.results2), c.results2_lines);
   }
 }
 
@@ -140,6 +144,65 @@ TEST_F(RunTest, WorkedExampleWritesOneTripleAndThreeColumns) {
     for (std::string f; std::getline(s, f, ',');) fields.push_back(f);
     ASSERT_EQ(fields.size(), 14u) << line;
     EXPECT_EQ(fields[7], fields[13]);
+  }
+}
+
+TEST_F(RunTest, OnlyOnePhaseLeavesTheOtherFileAsItIs) {
+  write_input("1,2,5\n3,0,1\n4,2,2\n2,2,1\n");
+  const Outcome both = run();
+  ASSERT_EQ(both.status, 0) << both.stderr_text;
+  for (const char* mode : {"", "--fast "}) {
+    SCOPED_TRACE(mode);
+    std::ofstream(dir_ / "results2.txt") << "old\r\n";
+    Outcome o = run(std::string(mode) + "--only triples");
+    EXPECT_EQ(o.status, 0) << o.stderr_text;
+    EXPECT_EQ(o.results2, "old\r\n");
+    EXPECT_EQ(line_count(o.results), 1u);
+    if (*mode == '\0') {
+      EXPECT_EQ(o.results, both.results);
+    }
+
+    fs::remove(dir_ / "results.txt");
+    o = run(std::string(mode) + "--only columns");
+    EXPECT_EQ(o.status, 0) << o.stderr_text;
+    EXPECT_FALSE(o.results.has_value());
+    EXPECT_EQ(line_count(o.results2), 3u);
+    if (*mode == '\0') {
+      EXPECT_EQ(o.results2, both.results2);
+    }
+  }
+  // The column phase keeps its stop for fewer than three columns; the
+  // triple walk alone has nothing to do.
+  write_input("1,2\n3,4\n");
+  EXPECT_EQ(run("--only columns").stderr_text.rfind("infodiv: error: Subscript out of range at ", 0), 0u);
+  fs::remove(dir_ / "results2.txt");
+  Outcome o = run("--only triples");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_FALSE(o.results.has_value());
+  EXPECT_FALSE(o.results2.has_value());
+}
+
+TEST_F(RunTest, FastModeWritesTheSameRecordsUpToRounding) {
+  write_input("1,2,5,0.5\n3,0,1,7\n4,2,2,1e-3\n2,-1,1,2\n");
+  const Outcome exact = run();
+  const Outcome fast = run("--fast");
+  ASSERT_EQ(exact.status, 0) << exact.stderr_text;
+  ASSERT_EQ(fast.status, 0) << fast.stderr_text;
+  for (auto files : {std::pair(exact.results, fast.results), std::pair(exact.results2, fast.results2)}) {
+    std::istringstream e(*files.first), f(*files.second);
+    std::string el, fl;
+    std::size_t lines = 0;
+    while (std::getline(e, el)) {
+      ASSERT_TRUE(std::getline(f, fl));
+      ++lines;
+      std::stringstream es(el), fs_(fl);
+      for (std::string ef, ff; std::getline(es, ef, ',');) {
+        ASSERT_TRUE(std::getline(fs_, ff, ','));
+        EXPECT_NEAR(std::stod(ff), std::stod(ef), 1e-12 * std::max(1.0, std::fabs(std::stod(ef)))) << el;
+      }
+    }
+    EXPECT_FALSE(std::getline(f, fl));
+    EXPECT_GT(lines, 0u);
   }
 }
 
