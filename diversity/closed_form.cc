@@ -5,6 +5,7 @@
 #include <string>
 
 #include "shell/compensated_sum.h"
+#include "shell/ordered_work.h"
 #include "shell/run_error.h"
 
 namespace infodiv {
@@ -40,6 +41,7 @@ double dot(const double* a, const double* b, std::size_t n) noexcept {
 
 // The exact run's pair loop restricted to the rows of P, which are the only
 // rows whose pairs change a sum: bit-identical sums.
+// Its similarities cannot fail: the phase checked every pair before.
 PairSums exact_pair_sums(const DataMatrix& m, const std::vector<std::size_t>& positive, const double* profile,
                          const std::vector<double>& diag, const ColumnStatistics& stats) {
   PairSums sc;
@@ -50,9 +52,7 @@ PairSums exact_pair_sums(const DataMatrix& m, const std::vector<std::size_t>& po
       const double product = profile[r] * profile[s];
       if (!(product > 0)) continue;
       double similarity = 0;
-      if (auto kind = row_similarity(gram(m, r, s), diag[r], diag[s], similarity)) {
-        throw RunError(*kind, rows_place(r, s));
-      }
+      row_similarity(gram(m, r, s), diag[r], diag[s], similarity);
       const double disparity = 1 - similarity;
       sc.simpson = sc.simpson + product;
       sc.disparity = sc.disparity + disparity;
@@ -192,7 +192,7 @@ PairSums closed_form_pair_sums(const double* profile, const UnitRows& unit, cons
 }
 
 void analyze_columns_fast(const DataMatrix& matrix, std::size_t columns, const ColumnSink& emit,
-                          const RunControl& control) {
+                          const RunControl& control, unsigned threads) {
   if (columns == 0) return;
   if (!matrix.loaded()) {
     throw RunError(ErrorKind::SubscriptOutOfRange,
@@ -249,27 +249,39 @@ void analyze_columns_fast(const DataMatrix& matrix, std::size_t columns, const C
     }
   }
 
+  // Columns are independent: each is computed on a worker and written in
+  // order, its failure thrown after the records of the columns before it.
   const UnitRows unit = unit_rows(matrix, diag);
-  std::vector<double> profile(rows);
-  for (std::size_t c = 0; c < columns; ++c) {
-    control.poll();
-    control.report("columns", c, columns);
+  struct Slot {
+    std::vector<double> profile;
+    ColumnValues values;
+    std::optional<ErrorKind> error;
+  };
+  const unsigned workers = worker_count(threads);
+  const std::size_t window = 2 * static_cast<std::size_t>(workers) + 2;
+  std::vector<Slot> slots(window);
+  auto compute = [&](std::size_t c, std::size_t slot) {
+    Slot& out = slots[slot];
+    out.profile.resize(rows);
     ColumnStatistics stats;
-    if (auto kind = column_statistics(matrix.column(c), rows, stats, profile.data(), 1)) {
-      throw RunError(*kind, column_place(c));
-    }
+    out.error = column_statistics(matrix.column(c), rows, stats, out.profile.data(), 1);
+    if (out.error) return;
     std::vector<std::size_t> positive;
     for (std::size_t r = 0; r < rows && positive.size() <= kExactPairRows; ++r) {
-      if (profile[r] > 0) positive.push_back(r);
+      if (out.profile[r] > 0) positive.push_back(r);
     }
     const PairSums sums = positive.size() <= kExactPairRows
-                              ? exact_pair_sums(matrix, positive, profile.data(), diag, stats)
-                              : closed_form_pair_sums(profile.data(), unit, stats);
-    ColumnValues values;
-    if (auto kind = derive_column_values(stats, sums, rows, values)) throw RunError(*kind, column_place(c));
-    emit(values, c);
-  }
-  control.report("columns", columns, columns);
+                              ? exact_pair_sums(matrix, positive, out.profile.data(), diag, stats)
+                              : closed_form_pair_sums(out.profile.data(), unit, stats);
+    out.error = derive_column_values(stats, sums, rows, out.values);
+  };
+  auto consume = [&](std::size_t c, std::size_t slot) {
+    const Slot& out = slots[slot];
+    if (out.error) throw RunError(*out.error, column_place(c));
+    emit(out.values, c);
+    control.report("columns", c + 1, columns);
+  };
+  run_in_order(columns, workers, window, compute, consume, control);
 }
 
 }  // namespace infodiv

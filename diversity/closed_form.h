@@ -59,8 +59,10 @@ PairSums closed_form_pair_sums(const double* profile, const UnitRows& unit, cons
 // analyze_columns: an unloaded matrix, then a sum of squares or Gram cell
 // beyond the double range or a failing similarity (first in pair order, before
 // any record), then the first failing column after the records before it.
+// Columns are computed on `threads` workers (0: every core) and emitted in
+// order on the calling thread; the results do not depend on the thread count.
 // Polls `control` between columns.
 void analyze_columns_fast(const DataMatrix& matrix, std::size_t columns, const ColumnSink& emit,
-                          const RunControl& control = {});
+                          const RunControl& control = {}, unsigned threads = 1);
 
 }  // namespace infodiv

@@ -180,3 +180,44 @@ TEST(ClosedFormColumnsTest, StopsWhereTheExactPhaseStops) {
 
 }  // namespace
 }  // namespace infodiv
+
+namespace infodiv {
+namespace {
+
+// The records and the stop of the phase do not depend on the worker count.
+TEST(ClosedFormColumnsTest, WorkersGiveTheSameRecordsAndStop) {
+  auto run_with = [](const DataMatrix& m, unsigned threads) {
+    Outcome o;
+    try {
+      analyze_columns_fast(m, m.columns(), [&](const ColumnValues& v, std::size_t) { o.records.push_back(v); },
+                           RunControl{}, threads);
+    } catch (const RunError& e) {
+      o.error = e.what();
+    }
+    return o;
+  };
+  std::mt19937_64 rng(5);
+  DataMatrix dense = random_matrix(Kind::Dense, rng);
+  // Column 4 of 7 has a negative total: records 0..3, then the stop.
+  std::vector<std::vector<double>> rows;
+  for (int r = 0; r < 100; ++r) rows.push_back({1.0 + r, 2, 3, 4, r == 0 ? -1e6 : 1.0, 5, 6});
+  for (const DataMatrix& m : {dense, from_rows(rows)}) {
+    const Outcome one = run_with(m, 1), three = run_with(m, 3);
+    EXPECT_EQ(three.error, one.error);
+    ASSERT_EQ(three.records.size(), one.records.size());
+    for (std::size_t c = 0; c < one.records.size(); ++c) {
+      const ColumnValues &a = three.records[c], &b = one.records[c];
+      EXPECT_EQ(std::memcmp(&a.stats, &b.stats, sizeof a.stats), 0) << c;
+      const double fa[6] = {a.QuadraticDiversity, a.SimpsonDiversity, a.CombinedDiversity, a.MeanDisparity,
+                            a.ScaledCombinedDiversity, a.QuadraticEquivalent};
+      const double fb[6] = {b.QuadraticDiversity, b.SimpsonDiversity, b.CombinedDiversity, b.MeanDisparity,
+                            b.ScaledCombinedDiversity, b.QuadraticEquivalent};
+      EXPECT_EQ(std::memcmp(fa, fb, sizeof fa), 0) << c;
+      EXPECT_EQ(a.PairCount, b.PairCount);
+    }
+  }
+  EXPECT_EQ(run_with(from_rows(rows), 3).error, "Column total not positive at column 4");
+}
+
+}  // namespace
+}  // namespace infodiv

@@ -54,16 +54,18 @@ void run_analysis(const RunPaths& paths, const RunOptions& options) {
     ResultFile results(paths.results);
     matrix = load_data_matrix(text, columns, source);
     std::string().swap(text);
-    std::string line;
-    const TripleSink sink = [&](const TripleValues& v) {
-      line.clear();
-      append_triple_record(line, v);
-      results.append(line);
-    };
     if (options.fast) {
-      analyze_triples_fast(matrix, sink, options.control);
+      // Formatting is most of the fast walk's work: the workers do it.
+      analyze_triples_fast(
+          matrix, [](const TripleValues& v, std::string& out) { append_triple_record(out, v); },
+          [&](std::string_view lines) { results.append(lines); }, options.control, options.threads);
     } else {
-      analyze_triples(matrix, sink, options.control, options.threads);
+      std::string line;
+      analyze_triples(matrix, [&](const TripleValues& v) {
+        line.clear();
+        append_triple_record(line, v);
+        results.append(line);
+      }, options.control, options.threads);
     }
     results.close();
   } else if (columns >= 3 && column_phase) {
@@ -81,7 +83,7 @@ void run_analysis(const RunPaths& paths, const RunOptions& options) {
     results2.append(line);
   };
   if (options.fast) {
-    analyze_columns_fast(matrix, columns, sink, options.control);
+    analyze_columns_fast(matrix, columns, sink, options.control, options.threads);
   } else {
     analyze_columns(matrix, columns, sink, options.control, options.threads);
   }

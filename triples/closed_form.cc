@@ -8,6 +8,7 @@
 
 #include "shell/compensated_sum.h"
 #include "shell/natural_log.h"
+#include "shell/ordered_work.h"
 #include "shell/run_error.h"
 
 namespace infodiv {
@@ -95,28 +96,64 @@ class FastTripleWalk {
     }
   }
 
-  void run(const TripleSink& emit, const RunControl& control) {
+  // The walk in units of one (i, j) and every k, computed (values and
+  // record text) on the workers and written in order on the calling thread,
+  // where a unit's failure is thrown after the unit's earlier records.
+  void run(const TripleFormat& format, const TextSink& write, const RunControl& control, unsigned threads) {
     if (n_ < 3) return;
     const std::size_t last = n_ - 1;
+    // With all_safe_ no visit with j <= i can write or fail: only the units
+    // i < j remain, unit_start[i] being the first of row i.
+    std::vector<std::size_t> unit_start(last);
+    std::size_t units = 0;
+    for (std::size_t i = 0; i + 2 <= last; ++i) {
+      unit_start[i] = units;
+      units += all_safe_ ? last - 1 - i : last;
+    }
+    auto unit_pair = [&](std::size_t u) {
+      std::size_t i = static_cast<std::size_t>(
+                          std::upper_bound(unit_start.begin(), unit_start.begin() + static_cast<std::ptrdiff_t>(last - 1), u) -
+                          unit_start.begin()) - 1;
+      std::size_t j = u - unit_start[i] + (all_safe_ ? i + 1 : 0);
+      return std::pair(i, j);
+    };
+    struct Slot {
+      std::string text;
+      std::optional<ErrorKind> error;
+      std::size_t k = 0;
+    };
+    const unsigned workers = worker_count(threads);
+    const std::size_t window = 8 * static_cast<std::size_t>(workers) + 8;
+    std::vector<Slot> slots(window);
     const std::uint64_t total = n_ * (n_ - 1) * (n_ - 2) / 6;
     std::uint64_t done = 0;
-    for (std::size_t i = 0; i + 2 <= last; ++i) {
-      for (std::size_t j = 0; j + 1 <= last; ++j) {
-        if (all_safe_ && j <= i) continue;  // no visit here can write or fail
-        control.poll();
-        if (j > i) {
-          done += last - j;
-          control.report("triples", done, total);
-        }
-        for (std::size_t k = 0; k <= last; ++k) {
-          if (i < j && j < k) {
-            emit(written(i, j, k));
-          } else if (!all_safe_) {
-            if (auto kind = unwritten_failure(i, j, k)) throw RunError(*kind, triple_place(i, j, k));
-          }
+    auto compute = [&](std::size_t u, std::size_t slot) {
+      Slot& out = slots[slot];
+      out.text.clear();
+      out.error.reset();
+      const auto [i, j] = unit_pair(u);
+      for (std::size_t k = 0; k <= last && !out.error; ++k) {
+        out.k = k;
+        if (i < j && j < k) {
+          TripleValues v;
+          out.error = written(i, j, k, v);
+          if (!out.error) format(v, out.text);
+        } else if (!all_safe_) {
+          out.error = unwritten_failure(i, j, k);
         }
       }
-    }
+    };
+    auto consume = [&](std::size_t u, std::size_t slot) {
+      const Slot& out = slots[slot];
+      if (!out.text.empty()) write(out.text);
+      const auto [i, j] = unit_pair(u);
+      if (out.error) throw RunError(*out.error, triple_place(i, j, out.k));
+      if (i < j) {
+        done += last - j;
+        control.report("triples", done, total);
+      }
+    };
+    run_in_order(units, workers, window, compute, consume, control);
   }
 
  private:
@@ -215,10 +252,9 @@ class FastTripleWalk {
     return std::nullopt;
   }
 
-  TripleValues written(std::size_t i, std::size_t j, std::size_t k) const {
+  std::optional<ErrorKind> written(std::size_t i, std::size_t j, std::size_t k, TripleValues& v) const {
     Totals s = totals(i, j, k);
-    if (auto kind = total_failure(i, j, k, s)) throw RunError(*kind, triple_place(i, j, k));
-    TripleValues v;
+    if (auto kind = total_failure(i, j, k, s)) return kind;
     v.i = static_cast<std::int64_t>(i);
     v.j = static_cast<std::int64_t>(j);
     v.k = static_cast<double>(k);
@@ -230,15 +266,15 @@ class FastTripleWalk {
       v.entropy[4] = pair_[i * n_ + k];
       v.entropy[5] = pair_[j * n_ + k];
       v.entropy[6] = entropy_of({i, j, k}, s.t[6]);
-      if (!finite(v.entropy[6])) throw RunError(ErrorKind::Overflow, triple_place(i, j, k));
+      if (!finite(v.entropy[6])) return ErrorKind::Overflow;
     } else if (auto kind = evaluate(i, j, k, s, v.entropy)) {
-      throw RunError(*kind, triple_place(i, j, k));
+      return kind;
     }
     v.interaction = interaction_information(v.entropy);
     auto decimal = finite(v.interaction) ? Decimal::from_double(v.interaction) : std::nullopt;
-    if (!decimal) throw RunError(ErrorKind::Overflow, triple_place(i, j, k));
+    if (!decimal) return ErrorKind::Overflow;
     v.interaction_decimal = *decimal;
-    return v;
+    return std::nullopt;
   }
 
   const DataMatrix& m_;
@@ -251,9 +287,17 @@ class FastTripleWalk {
 
 }  // namespace
 
-void analyze_triples_fast(const DataMatrix& matrix, const TripleSink& emit, const RunControl& control) {
+void analyze_triples_fast(const DataMatrix& matrix, const TripleFormat& format, const TextSink& write,
+                          const RunControl& control, unsigned threads) {
   FastTripleWalk walk(matrix);
-  walk.run(emit, control);
+  walk.run(format, write, control, threads);
+}
+
+void analyze_triples_fast(const DataMatrix& matrix, const TripleSink& emit, const RunControl& control) {
+  // One thread: every unit is computed and then consumed on this thread, so
+  // the records reach `emit` in order.
+  analyze_triples_fast(
+      matrix, [&](const TripleValues& v, std::string&) { emit(v); }, [](std::string_view) {}, control, 1);
 }
 
 }  // namespace infodiv

@@ -22,6 +22,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
 
 #include "input/data_matrix.h"
 #include "shell/run_control.h"
@@ -52,13 +55,25 @@ ColumnMoments column_moments(const double* x, std::size_t rows) noexcept;
 // double range. Does not throw.
 double pooled_entropy(const ColumnMoments* const* columns, std::size_t count, double total) noexcept;
 
+// Formats one record onto `out`; called on worker threads, so it touches
+// nothing but `out`.
+using TripleFormat = std::function<void(const TripleValues&, std::string& out)>;
+// Receives the text of consecutive records, on the calling thread, in order.
+using TextSink = std::function<void(std::string_view text)>;
+
 // The triple walk of a run by the closed forms: the same visits, records,
 // order and stops as analyze_triples (a zero total stops at the first visit
-// that divides by it, a non-finite total, proportion or term, or an
+// that divides by it; a non-finite total, proportion or term, or an
 // interaction information beyond the decimal range, with "Overflow"), with
 // values equal to the exact ones up to rounding. Costs O(columns * rows) for
 // the moments, O(1) per written triple and a few comparisons per unwritten
-// visit. Polls `control` between rows of the walk.
+// visit. The values and their text are made on `threads` workers (0: every
+// core), a few thousand records ahead of `write`; the text written before a
+// failure is that of every record before it. Polls `control` between units.
+void analyze_triples_fast(const DataMatrix& matrix, const TripleFormat& format, const TextSink& write,
+                          const RunControl& control, unsigned threads);
+
+// The same walk on the calling thread, handing each record's values to `emit`.
 void analyze_triples_fast(const DataMatrix& matrix, const TripleSink& emit, const RunControl& control = {});
 
 }  // namespace infodiv

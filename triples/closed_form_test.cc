@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -180,6 +181,46 @@ TEST(ClosedFormTriplesTest, NegativeCellsAndSingleRowEntropies) {
   EXPECT_NEAR(fast.records[0].entropy[0], expected, 1e-15);
   EXPECT_NEAR(fast.records[0].entropy[1], -4.0 / 3 * std::log2(4.0 / 3), 1e-15);
   EXPECT_NEAR(fast.records[0].entropy[2], 1, 1e-15);
+}
+
+}  // namespace
+}  // namespace infodiv
+
+namespace infodiv {
+namespace {
+
+// The text and the stop of the walk do not depend on the worker count.
+TEST(ClosedFormTriplesTest, WorkersWriteTheSameTextAndStop) {
+  auto text_of = [](const DataMatrix& m, unsigned threads) {
+    std::string text;
+    const TripleFormat format = [](const TripleValues& v, std::string& out) {
+      char buffer[64];
+      for (double field : {double(v.i), double(v.j), v.k, v.interaction}) {
+        out.append(buffer, std::to_chars(buffer, buffer + sizeof buffer, field).ptr);
+        out.push_back(',');
+      }
+      out.push_back('\n');
+    };
+    try {
+      analyze_triples_fast(m, format, [&](std::string_view lines) { text += lines; }, RunControl{}, threads);
+    } catch (const RunError& e) {
+      text += e.what();
+    }
+    return text;
+  };
+  std::mt19937_64 rng(11);
+  for (Kind kind : {Kind::Dense, Kind::Negative}) {
+    DataMatrix m = random_matrix(kind, rng);
+    EXPECT_EQ(text_of(m, 3), text_of(m, 1));
+  }
+  // A zero total met at (1, 0, 5) after the records with i = 0.
+  std::vector<std::vector<double>> columns(9, std::vector<double>{1, 2});
+  columns[5] = {1, -1};
+  columns[1] = {-1, -2};
+  const DataMatrix m = from_columns(columns);
+  const std::string one = text_of(m, 1);
+  EXPECT_EQ(text_of(m, 3), one);
+  EXPECT_NE(one.find("Division by zero at triple"), std::string::npos) << one;
 }
 
 }  // namespace
