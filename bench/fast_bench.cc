@@ -4,6 +4,8 @@
 //
 //   build/bin/fast_bench --benchmark_repetitions=5
 //
+// The argument of each benchmark is the worker count (-j).
+//
 // Counters: result_MB_per_s (text written per second of the run) and
 // records_per_s. The exact walk runs on a smaller matrix as the baseline.
 #include <benchmark/benchmark.h>
@@ -21,11 +23,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path scratch_folder() {
-  fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
-  fs::path folder = base / ("infodiv-bench-" + std::to_string(::getpid()));
-  fs::create_directories(folder);
-  return folder;
+// One folder for the whole process, so that every repetition reuses its
+// input; removed at exit.
+struct Scratch {
+  fs::path folder;
+  Scratch() {
+    fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+    folder = base / ("infodiv-bench-" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+};
+
+const fs::path& scratch_folder() {
+  static Scratch scratch;
+  return scratch.folder;
 }
 
 // A dense matrix of uniform values with six significant digits.
@@ -52,12 +67,14 @@ fs::path write_input(const fs::path& folder, std::size_t rows, std::size_t colum
 }
 
 void run_once(benchmark::State& state, std::size_t rows, std::size_t columns, bool fast, infodiv::Phases only) {
-  const fs::path folder = scratch_folder();
+  // The argument is the worker count.
+  const fs::path& folder = scratch_folder();
   const fs::path input = write_input(folder, rows, columns, 20261211);
   const infodiv::RunPaths paths = infodiv::paths_in(input, folder);
   infodiv::RunOptions options;
   options.fast = fast;
   options.only = only;
+  options.threads = static_cast<unsigned>(state.range(0));
   double bytes = 0;
   for (auto _ : state) {
     infodiv::run_analysis(paths, options);
@@ -72,7 +89,6 @@ void run_once(benchmark::State& state, std::size_t rows, std::size_t columns, bo
   if (only == infodiv::Phases::TriplesOnly) {
     state.counters["records_per_s"] = benchmark::Counter(triples, benchmark::Counter::kIsIterationInvariantRate);
   }
-  fs::remove_all(folder);
 }
 
 // 300 columns: 4,455,100 records, about 690 MB of text.
@@ -85,9 +101,9 @@ void FastColumns1M(benchmark::State& state) { run_once(state, 1000000, 20, true,
 
 }  // namespace
 
-BENCHMARK(FastTriples300)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK(ExactTriples100)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK(FastTriples100)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
-BENCHMARK(FastColumns1M)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(FastTriples300)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(ExactTriples100)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(FastTriples100)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(FastColumns1M)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -29,10 +29,12 @@ int main(int argc, char** argv) {
   app.add_flag("-q,--quiet", quiet, "No progress display on stderr");
   app.add_flag("--fast", options.fast,
                "Closed forms instead of the exact order of operations: far faster on wide or long\n"
-               "matrices, equal to the exact results up to rounding");
+               "matrices; the same files, records and stops, values equal to the exact ones within\n"
+               "1e-12 of the size of their terms (README, \"Fast mode\")");
   std::string only;
   app.add_option("--only", only,
-                 "Run one phase only: 'triples' writes results.txt alone, 'columns' results2.txt alone")
+                 "Run one phase only: 'triples' writes results.txt alone, 'columns' results2.txt alone;\n"
+                 "the other file is neither deleted nor created")
       ->check(CLI::IsMember({"triples", "columns"}));
   try {
     app.parse(argc, argv);
