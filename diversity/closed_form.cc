@@ -69,7 +69,7 @@ PairSums exact_pair_sums(const DataMatrix& m, const std::vector<std::size_t>& po
 // the smaller factor of such a pair; in ascending order of q, the partners of
 // each row that underflow with it form a prefix of those.
 struct Underflow {
-  double pairs = 0;
+  std::int64_t pairs = 0;
   double similarity = 0;
 };
 
@@ -91,7 +91,7 @@ Underflow underflowing_pairs(const std::vector<std::size_t>& positive, const dou
       prefix[(a + 1) * n + c] = running[c].value();
     }
   }
-  CompensatedSum count, similarity;
+  CompensatedSum similarity;
   for (std::size_t b = 0; b < order.size(); ++b) {
     const double qb = profile[order[b]];
     auto first_positive = std::partition_point(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(small),
@@ -99,10 +99,9 @@ Underflow underflowing_pairs(const std::vector<std::size_t>& positive, const dou
     const auto f = static_cast<std::size_t>(first_positive - order.begin());
     if (f == 0) break;  // larger proportions underflow with none
     const std::size_t k = std::min(f, b);
-    count.add(static_cast<double>(k));
+    out.pairs += static_cast<std::int64_t>(k);
     similarity.add(dot(unit.row(order[b]), prefix.data() + k * n, n));
   }
-  out.pairs = count.value();
   out.similarity = similarity.value();
   return out;
 }
@@ -168,7 +167,8 @@ PairSums closed_form_pair_sums(const double* profile, const UnitRows& unit, cons
   }
   const double weighted_similarity = (v2.value() - weighted_length.value()) / 2;
   double similarity = (w2.value() - length.value()) / 2;
-  double pairs = static_cast<double>(m) * static_cast<double>(m - (m > 0 ? 1 : 0)) / 2;
+  const auto count = static_cast<std::int64_t>(m);
+  std::int64_t pairs = count * (count > 0 ? count - 1 : 0) / 2;
 
   if (m > 0) {
     const double smallest = profile[*std::min_element(positive.begin(), positive.end(),
@@ -185,9 +185,9 @@ PairSums closed_form_pair_sums(const double* profile, const UnitRows& unit, cons
   PairSums sums;
   sums.simpson = simpson.value();
   sums.quadratic = sums.simpson - weighted_similarity;
-  sums.disparity = pairs - similarity;
+  sums.disparity = static_cast<double>(pairs) - similarity;
   sums.combined = ((1 - stats.GiniCoefficient) * sums.disparity) * stats.PositiveShare;
-  sums.PairCount = static_cast<std::int64_t>(pairs);
+  sums.PairCount = pairs;
   return sums;
 }
 

@@ -59,6 +59,7 @@ double pooled_entropy(const ColumnMoments* const* columns, std::size_t count, do
     const SignedMass& side = positive ? columns[c]->positive : columns[c]->negative;
     if (side.mass == 0) continue;
     const double w = side.mass / s;
+    if (!finite(w)) return w;  // the logarithm takes finite arguments only
     const double grouping = w > 0 ? -(w * natural_log(w)) : 0;
     h = h + (-side.spread / s + grouping);
   }
