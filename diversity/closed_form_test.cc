@@ -153,8 +153,10 @@ TEST(ClosedFormColumnsTest, StopsWhereTheExactPhaseStops) {
     std::vector<std::vector<double>> rows;
     const char* error;  // of both phases; "" for a normal end
   };
-  std::vector<std::vector<double>> tall_one_positive;
+  std::vector<std::vector<double>> tall_one_positive, beyond_decimal;
   for (int r = 0; r < 80; ++r) tall_one_positive.push_back({1, r == 5 ? 1.0 : 0.0, 2});
+  // Cells that nearly cancel: a proportion of 2e30 in a column of 100 rows.
+  for (int r = 0; r < 100; ++r) beyond_decimal.push_back({1, r == 0 ? 1e34 : r == 1 ? -1e34 : 1.0 + r, 2});
   const Case cases[] = {
       {{{1, 2, 5}, {3, 0, 1}, {4, 2, 2}}, ""},
       {{{1, 2, 3}}, "Division by zero at column 0"},  // a single row: corrected Gini
@@ -165,6 +167,7 @@ TEST(ClosedFormColumnsTest, StopsWhereTheExactPhaseStops) {
       {{{1, 2, 3}, {1e100, 1, 1}, {1e100, 1, 2}}, "Overflow at row similarity of rows 1 and 2"},
       {{{1e-100, 0, 0}, {1, 2, 3}, {1e-100, 0, 0}}, "Division by zero at row similarity of rows 0 and 2"},
       {{{0, 0, 0}, {1, 2, 3}, {2, 1, 1}}, ""},  // a zero row has similarity 0
+      {beyond_decimal, "Overflow at column 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
