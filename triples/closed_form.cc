@@ -105,18 +105,16 @@ class FastTripleWalk {
     const std::size_t last = n_ - 1;
     // With all_safe_ no visit with j <= i can write or fail: only the units
     // i < j remain, unit_start[i] being the first of row i.
-    std::vector<std::size_t> unit_start(last);
+    std::vector<std::size_t> unit_start(last - 1);
     std::size_t units = 0;
-    for (std::size_t i = 0; i + 2 <= last; ++i) {
+    for (std::size_t i = 0; i + 1 < last; ++i) {
       unit_start[i] = units;
       units += all_safe_ ? last - 1 - i : last;
     }
     auto unit_pair = [&](std::size_t u) {
-      std::size_t i = static_cast<std::size_t>(
-                          std::upper_bound(unit_start.begin(), unit_start.begin() + static_cast<std::ptrdiff_t>(last - 1), u) -
-                          unit_start.begin()) - 1;
-      std::size_t j = u - unit_start[i] + (all_safe_ ? i + 1 : 0);
-      return std::pair(i, j);
+      const auto row = std::upper_bound(unit_start.begin(), unit_start.end(), u) - 1;
+      const auto i = static_cast<std::size_t>(row - unit_start.begin());
+      return std::pair(i, u - *row + (all_safe_ ? i + 1 : 0));
     };
     struct Slot {
       std::string text;
