@@ -29,8 +29,9 @@ int main(int argc, char** argv) {
   app.add_flag("-q,--quiet", quiet, "No progress display on stderr");
   app.add_flag("--fast", options.fast,
                "Closed forms instead of the exact order of operations: far faster on wide or long\n"
-               "matrices; the same files, records and stops, values equal to the exact ones within\n"
-               "1e-12 of the size of their terms (README, \"Fast mode\")");
+               "matrices. The same files, records and stops (save a value within rounding of a\n"
+               "limit); values equal to the exact ones within 1e-12 of the size of their terms\n"
+               "(README, \"Fast mode\")");
   std::string only;
   app.add_option("--only", only,
                  "Run one phase only: 'triples' writes results.txt alone, 'columns' results2.txt alone;\n"
