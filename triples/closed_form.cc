@@ -81,7 +81,9 @@ class FastTripleWalk {
     for (std::size_t c = 0; c < n_; ++c) {
       moments_.push_back(column_moments(m.column(c), rows_));
       const ColumnMoments& cm = moments_.back();
-      all_safe_ &= cm.negative.largest == 0 && cm.total > 0 && finite(cm.total);
+      // Pooled totals of up to three columns must stay finite too, or a
+      // visit that writes nothing, such as (0, 1, 1), can overflow.
+      all_safe_ &= cm.negative.largest == 0 && cm.total > 0 && cm.total <= 0x1p1021;
     }
     single_.assign(n_, 0);
     for (std::size_t c = 0; c < n_; ++c) {

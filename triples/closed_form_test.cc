@@ -158,6 +158,7 @@ TEST(ClosedFormTriplesTest, StopsWhereTheExactWalkStops) {
       {{{1e300, -1e300, 1e-10}, {1, 2, 1}, {1, 2, 3}}, "Overflow at triple (0, 0, 0)"},  // proportion
       {{{1, 2, 3}, {1, 2, 1}, {1e30, -1e30, 1}}, "Overflow at triple (0, 0, 2)"},  // beyond the decimal
       {{{1}, {2}, {3}}, ""},  // a single row
+      {{{1, 4}, {2, 1.7976931348623157e308}, {3, 6}}, "Overflow at triple (0, 1, 1)"},  // S_jk on no record
   };
   for (std::size_t n = 0; n < std::size(cases); ++n) {
     SCOPED_TRACE("case " + std::to_string(n));
