@@ -5,11 +5,13 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
 #include "cli/progress.h"
 
+#include "shell/platform.h"
 #include "shell/run.h"
 #include "shell/run_error.h"
 
@@ -38,7 +40,11 @@ int main(int argc, char** argv) {
                  "the other file is neither deleted nor created")
       ->check(CLI::IsMember({"triples", "columns"}));
   try {
-    app.parse(argc, argv);
+    // UTF-8 arguments, so that any file name reaches the platform layer whole.
+    const std::vector<std::string> arguments = infodiv::program_arguments(argc, argv);
+    std::vector<const char*> pointers{argc > 0 ? argv[0] : "infodiv"};
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::ParseError& e) {
     int code = app.exit(e);
     return code == 0 ? 0 : 2;
@@ -55,7 +61,8 @@ int main(int argc, char** argv) {
   }
 
   try {
-    infodiv::run_analysis(infodiv::paths_in(input, out_dir), options);
+    infodiv::run_analysis(
+        infodiv::paths_in(infodiv::path_from_utf8(input), infodiv::path_from_utf8(out_dir)), options);
   } catch (const infodiv::RunError& e) {
     if (progress) progress->erase();
     std::fprintf(stderr, "infodiv: error: %s\n", e.what());

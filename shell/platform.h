@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace infodiv {
 
@@ -56,6 +57,16 @@ class ResultFile {
   std::string buffer_;
   std::uint64_t committed_ = 0;  // bytes in the file, all complete lines
 };
+
+// A file's name as reports show it, in UTF-8.
+std::string display_name(const std::filesystem::path& path);
+
+// The program's arguments (argv[1] on) in UTF-8. Windows passes argv in the
+// ANSI code page, which cannot hold every file name; the platform layer reads
+// them from the system in full instead.
+std::vector<std::string> program_arguments(int argc, char** argv);
+// The path that a UTF-8 name, e.g. one of those arguments, stands for.
+std::filesystem::path path_from_utf8(std::string_view name);
 
 // Where the window program keeps its files: the fixed "C:\temp" folder on
 // Windows; elsewhere the folder "temp" in the user's home directory, never a

@@ -14,8 +14,6 @@ namespace {
 
 constexpr std::size_t kFlushThreshold = std::size_t{1} << 20;
 
-std::string display_name(const std::filesystem::path& path) { return path.string(); }
-
 ErrorKind open_error_kind(int error, bool creating) {
   switch (error) {
     case ENOENT: return creating ? ErrorKind::PathNotFound : ErrorKind::FileNotFound;
@@ -42,6 +40,15 @@ ErrorKind write_error_kind(int error) {
 }
 
 }  // namespace
+
+std::string display_name(const std::filesystem::path& path) { return path.string(); }
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+// Names are bytes here, whatever their encoding.
+std::filesystem::path path_from_utf8(std::string_view name) { return std::filesystem::path(name); }
 
 std::string read_file(const std::filesystem::path& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

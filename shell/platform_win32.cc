@@ -9,6 +9,7 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -24,12 +25,6 @@ namespace infodiv {
 namespace {
 
 constexpr std::size_t kFlushThreshold = std::size_t{1} << 20;
-
-// Reports show names in UTF-8, as the rest of the program's text is.
-std::string display_name(const std::filesystem::path& path) {
-  const std::u8string name = path.u8string();
-  return std::string(name.begin(), name.end());
-}
 
 bool is_folder(const std::filesystem::path& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -80,6 +75,33 @@ HANDLE handle_of(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd))
 constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
 
 }  // namespace
+
+std::string display_name(const std::filesystem::path& path) {
+  const std::u8string name = path.u8string();
+  return std::string(name.begin(), name.end());
+}
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+  std::vector<std::string> arguments;
+  for (int a = 1; a < count; ++a) {
+    std::string& utf8 = arguments.emplace_back();
+    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide[a], -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) continue;
+    utf8.resize(static_cast<std::size_t>(length));
+    ::WideCharToMultiByte(CP_UTF8, 0, wide[a], -1, utf8.data(), length, nullptr, nullptr);
+    utf8.pop_back();  // the terminating null
+  }
+  ::LocalFree(wide);
+  return arguments;
+}
+
+// libstdc++ reads a narrow name in the ANSI code page; char8_t says UTF-8.
+std::filesystem::path path_from_utf8(std::string_view name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
 
 std::string read_file(const std::filesystem::path& path) {
   HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

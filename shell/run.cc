@@ -43,7 +43,7 @@ void run_analysis(const RunPaths& paths, const RunOptions& options) {
   if (column_phase) results2 = ResultFile(paths.results2);
 
   std::string text = read_file(paths.input);
-  const std::string source = paths.input.string();
+  const std::string source = display_name(paths.input);
   LineReader first(text);
   if (first.at_end()) throw RunError(ErrorKind::InputPastEndOfFile, source + " line 1");
   const std::size_t columns = count_pieces(first.next_line());
