@@ -1,6 +1,7 @@
 // Form1 as a native Win32 window: the layout of form1_layout.h at the
 // system's DPI, "Run" and "Quit" as plain push buttons, Tab between them
-// through IsDialogMessage. The run happens inside the click handler of "Run",
+// through IsDialogMessage, Space presses the focused one; Return and Escape
+// do nothing. The run happens inside the click handler of "Run",
 // on the window's thread, and the program ends after it.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -10,6 +11,7 @@
 #endif
 #include <windows.h>
 
+#include <cstdio>
 #include <exception>
 #include <new>
 #include <string>
@@ -66,6 +68,13 @@ void Command1_Click() {
     report = e.what();
   }
   if (!report.empty()) {
+    std::fprintf(stderr, "infodiv-gui: error: %s\n", report.c_str());
+    // Keys and clicks that queued up while the run held the thread are
+    // dropped: a key pressed during a long run must not dismiss the report unseen.
+    MSG pending{};
+    while (::PeekMessageW(&pending, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) ||
+           ::PeekMessageW(&pending, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+    }
     ::MessageBoxW(form1.window, widen(report).c_str(), L"infodiv", MB_OK | MB_ICONERROR);
     end_program(1);
     return;
@@ -83,13 +92,6 @@ LRESULT CALLBACK form1_procedure(HWND window, UINT message, WPARAM wparam, LPARA
       if (HIWORD(wparam) == BN_CLICKED) {
         if (LOWORD(wparam) == kCommand1Id) Command1_Click();
         if (LOWORD(wparam) == kCommand2Id) Command2_Click();
-      }
-      return 0;
-    case DM_GETDEFID:
-      // Return clicks the button that holds the focus, as in any dialog; no
-      // button is the window's default.
-      if (HWND focus = ::GetFocus(); is_button(focus)) {
-        return MAKELRESULT(::GetDlgCtrlID(focus), DC_HASDEFID);
       }
       return 0;
     case WM_ACTIVATE:
@@ -171,6 +173,11 @@ int run_window_program(int, char**) {
   MSG message{};
   BOOL got = 0;
   while ((got = ::GetMessageW(&message, nullptr, 0, 0)) > 0) {
+    // Return presses nothing: the window has no default button, and the dialog
+    // manager would otherwise treat the focused push button as one.
+    const bool is_return = (message.message == WM_KEYDOWN || message.message == WM_KEYUP ||
+                            message.message == WM_CHAR) && message.wParam == VK_RETURN;
+    if (is_return && (message.hwnd == form1.window || ::IsChild(form1.window, message.hwnd))) continue;
     if (::IsDialogMessageW(form1.window, &message)) continue;
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);

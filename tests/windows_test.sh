@@ -121,6 +121,12 @@ run_both example "$repo/examples/f3.txt"
 check "command line: example, same results as Linux" same_results example
 run_both random "$work/random.txt"
 check "command line: seeded 40x12 matrix, same results as Linux" same_results random
+# Subnormals, underflow to 0, long mantissas: the C library's number reading.
+printf '1e-310,4e-324,2.2250738585072011e-308,0.1\r\n' >"$work/extremes.txt"
+printf '123456789012345678901234567890,3.14159265358979323846264338327950288,1e-330,7\r\n' >>"$work/extremes.txt"
+printf '0.000000000000000000000000000001,2.5e-320,9.999999999999999e22,1\r\n5,6,7,8\r\n' >>"$work/extremes.txt"
+run_both extremes "$work/extremes.txt"
+check "command line: extreme numbers, same results as Linux" same_results extremes
 
 # Regional settings with "," as the decimal separator change nothing.
 wine reg add 'HKCU\Control Panel\International' /v sDecimal /t REG_SZ /d , /f >/dev/null 2>&1
@@ -216,7 +222,7 @@ start_window() {
   rm -f "$work/gui-status"
   (cd "$temp"
    status=0
-   wine "$windows_bin/infodiv-gui.exe" >/dev/null 2>&1 || status=$?
+   wine "$windows_bin/infodiv-gui.exe" >/dev/null 2>"$work/gui-err" || status=$?
    echo $status >"$work/gui-status.new"
    mv "$work/gui-status.new" "$work/gui-status") &
   window=$(timeout 60 xdotool search --sync --name '^Form1$' | head -n 1)
@@ -266,16 +272,16 @@ start_window
 type_keys alt+F4
 check "window: closing ends the program with status 0" status_is 0
 check "window: closing leaves the result files alone" untouched
-# Run holds the focus: Escape does nothing (no cancel button), Tab moves to
-# Quit, Return presses the focused button.
+# Run holds the focus: Return and Escape do nothing (no default or cancel
+# button), Tab moves to Quit, Space presses it.
 start_window
-type_keys Escape
+type_keys Return Escape
 sleep 1
-check "window: Escape does not end the program" test ! -e "$work/gui-status"
+check "window: Return and Escape do nothing" test ! -e "$work/gui-status"
 xdotool key Tab
 sleep 0.3
-xdotool key Return
-check "window: Tab then Return presses Quit" status_is 0
+xdotool key space
+check "window: Tab then Space presses Quit" status_is 0
 check "window: Quit by keyboard leaves the result files alone" untouched
 
 # An error: the report names it and where; Return dismisses it; status 1.
@@ -295,6 +301,8 @@ while [ -n "$report" ] && [ ! -e "$work/gui-status" ] && [ $tries -lt 10 ]; do
   tries=$((tries + 1))
 done
 check "window: after an error report the status is 1" status_is 1
+check "window: the error is also on stderr" \
+  grep -qxF 'infodiv-gui: error: Subscript out of range at C:\temp\f3.txt line 2, field 3' "$work/gui-err"
 check "window: after an error results2.txt is as on Linux" \
   "$compare" columns "$work/ragged/results2.txt" "$temp/results2.txt"
 
