@@ -156,15 +156,24 @@ void delete_file(const std::filesystem::path& path) {
 
 ResultFile::ResultFile(const std::filesystem::path& path) : name_(display_name(path)) {
   // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself instead of its target,
-  // which is then refused below: a result file is always a plain file of its own.
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  // which is then refused: a result file is always a plain file of its own.
+  // Other reparse points (cloud placeholders, deduplicated files) are files
+  // with data of their own and are opened again as such.
+  constexpr DWORD kAccess = GENERIC_WRITE, kShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  HANDLE file = ::CreateFileW(path.c_str(), kAccess, kShare, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) throw RunError(open_error_kind(::GetLastError(), true, path), name_);
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!::GetFileInformationByHandle(file, &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  if (!::GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) ||
+      (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(tag.ReparseTag))) {
     ::CloseHandle(file);
     throw RunError(ErrorKind::PathFileAccessError, name_);
+  }
+  if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    ::CloseHandle(file);
+    file = ::CreateFileW(path.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw RunError(open_error_kind(::GetLastError(), true, path), name_);
   }
   // Appending: every write goes to the end, where the last complete line ends.
   LARGE_INTEGER end{};

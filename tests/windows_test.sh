@@ -73,7 +73,7 @@ random_input() {  # random_input SEED ROWS COLUMNS
 
 # Runs both command lines on the same input, each in its own folder with the
 # input as "f3.txt" (a relative name, so both report the same place).
-# Leaves linux/ and windows/ folders in $work/NAME and C:\temp\NAME.
+# The Linux build's files end up in $work/NAME, the Windows build's in C:\temp\NAME.
 run_both() {  # run_both NAME INPUT_FILE|-
   lin="$work/$1"
   win="$temp/$1"
