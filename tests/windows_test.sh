@@ -329,8 +329,9 @@ while [ -n "$report" ] && [ ! -e "$work/gui-status" ] && [ $tries -lt 10 ]; do
   tries=$((tries + 1))
 done
 check "window: after an error report the status is 1" status_is 1
+on_stderr() { tr -d '\r' <"$work/gui-err" | grep -qxF "$1"; }
 check "window: the error is also on stderr" \
-  grep -qxF 'infodiv-gui: error: Subscript out of range at C:\temp\f3.txt line 2, field 3' "$work/gui-err"
+  on_stderr 'infodiv-gui: error: Subscript out of range at C:\temp\f3.txt line 2, field 3'
 check "window: after an error results2.txt is as on Linux" \
   "$compare" columns "$work/ragged/results2.txt" "$temp/results2.txt"
 
