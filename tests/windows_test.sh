@@ -335,5 +335,16 @@ check "window: the error is also on stderr" \
 check "window: after an error results2.txt is as on Linux" \
   "$compare" columns "$work/ragged/results2.txt" "$temp/results2.txt"
 
+# At 144 DPI the same twips make a client area of 374 x 250 pixels, and Quit's
+# centre moves to 228, 192 (left 168 + 121/2, top 168 + 49/2).
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+start_window
+check "window: at 144 DPI Form1 shows a client area of 374x250" \
+  sh -c 'xdotool getwindowgeometry "$0" | grep -q "Geometry: 374x250\$"' "$window"
+click 228 192
+check "window: at 144 DPI Quit is where the twips put it" status_is 0
+
 echo "windows: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
