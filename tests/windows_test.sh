@@ -225,6 +225,28 @@ check "command line: missing output folder is a named error" \
   sh -c 'wine "$0" -q "C:\\temp\\lock\\f3.txt" --out-dir "C:\\temp\\none" 2>&1 | tr -d "\r" |
     grep -qxF "infodiv: error: Path not found at C:\\temp\\none\\results2.txt"' "$windows_bin/infodiv.exe"
 
+# A write that fails half-way (here at a file size limit of 4096 bytes): the
+# run stops with a named error and results.txt keeps only complete lines, the
+# beginning of the Linux build's file. The Wine server starts first, outside
+# the limit; the program ignores SIGXFSZ and sees the failed write instead.
+full="$temp/full"
+mkdir -p "$full"
+cp "$repo/examples/f3.txt" "$full/f3.txt"
+wineserver -p 30 2>/dev/null || true
+status=0
+(trap '' XFSZ; ulimit -f 4
+ wine "$windows_bin/infodiv.exe" -q 'C:\temp\full\f3.txt' --out-dir 'C:\temp\full' 2>"$work/full-err") || status=$?
+complete_lines_only() {
+  size=$(wc -c <"$full/results.txt")
+  [ "$size" -gt 0 ] && [ "$size" -le 4096 ] &&
+    [ "$(tail -c 2 "$full/results.txt" | od -An -c | tr -d ' ')" = '\r\n' ] &&
+    cmp -s "$full/results.txt" "$work/example/results.txt" -n "$size" || { echo "size $size"; return 1; }
+}
+check "command line: a failed write is a named error" \
+  sh -c '[ "$0" = 1 ] && tr -d "\r" <"$1" | grep -qxF "infodiv: error: Device I/O error at C:\temp\full\results.txt"' \
+  "$status" "$work/full-err"
+check "command line: after a failed write results.txt ends in a complete line" complete_lines_only
+
 # --- The window ---------------------------------------------------------------
 
 # A Wine session keeps the display of its first program: end the one that the
