@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
 
 #include "cli/progress.h"
 
@@ -53,7 +52,7 @@ int main(int argc, char** argv) {
   if (only == "triples") options.only = infodiv::Phases::TriplesOnly;
   if (only == "columns") options.only = infodiv::Phases::ColumnsOnly;
   std::unique_ptr<infodiv::ProgressLine> progress;
-  if (!quiet && ::isatty(STDERR_FILENO)) {
+  if (!quiet && infodiv::stderr_takes_progress_line()) {
     progress = std::make_unique<infodiv::ProgressLine>(stderr);
     options.control.progress = [&](std::string_view phase, std::uint64_t done, std::uint64_t total) {
       progress->update(phase, done, total);

@@ -2,6 +2,12 @@
 
 #include <cmath>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace infodiv {
 
 namespace {
@@ -37,6 +43,17 @@ std::string progress_text(std::string_view phase, std::uint64_t done, std::uint6
     }
   }
   return text;
+}
+
+bool stderr_takes_progress_line() {
+#ifdef _WIN32
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) return false;  // a file, a pipe or NUL
+  return SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+#else
+  return ::isatty(STDERR_FILENO) != 0;
+#endif
 }
 
 void ProgressLine::update(std::string_view phase, std::uint64_t done, std::uint64_t total) {

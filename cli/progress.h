@@ -26,6 +26,10 @@ class ProgressLine {
   bool drawn_ = false;
 };
 
+// True when stderr is a terminal that understands the line's control codes
+// (on Windows, a console with virtual terminal processing, which this turns on).
+bool stderr_takes_progress_line();
+
 // Text of the line, e.g. "triples  1200/4960  24%  3.1k/s  0:01 left".
 std::string progress_text(std::string_view phase, std::uint64_t done, std::uint64_t total, double seconds);
 
