@@ -83,6 +83,8 @@ void run_in_order(std::size_t count, unsigned threads, std::size_t window, Compu
   try {
     for (unsigned t = 0; t < threads; ++t) pool.emplace_back(worker);
     for (std::size_t u = 0; u < count; ++u) {
+      // Also when the workers keep ahead and no unit is ever waited for.
+      control.poll();
       {
         std::unique_lock lock(mutex);
         while (!ready[u % window] && !failure) {

@@ -5,9 +5,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "shell/run_error.h"
 
 namespace infodiv {
 
@@ -67,6 +71,17 @@ std::string display_name(const std::filesystem::path& path);
 std::vector<std::string> program_arguments(int argc, char** argv);
 // The path that a UTF-8 name, e.g. one of those arguments, stands for.
 std::filesystem::path path_from_utf8(std::string_view name);
+
+// A seam for tests of failures that a test cannot cause on demand, such as an
+// I/O error or a short write; normal runs leave both empty. Before each write
+// of a result file, `write` may lower the byte count (a short write) or name
+// the error to fail that write with; before each close, `close` may name the
+// error that the close reports.
+struct ResultFileFaults {
+  std::function<std::optional<ErrorKind>(std::size_t& bytes)> write;
+  std::function<std::optional<ErrorKind>()> close;
+};
+inline ResultFileFaults result_file_faults;
 
 // Where the window program keeps its files: the fixed "C:\temp" folder on
 // Windows; elsewhere the folder "temp" in the user's home directory, never a

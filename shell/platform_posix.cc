@@ -147,22 +147,28 @@ void ResultFile::close() {
   }
   int fd = fd_;
   fd_ = -1;
+  std::optional<ErrorKind> injected;
+  if (result_file_faults.close) injected = result_file_faults.close();
   if (::close(fd) != 0 && errno != EINTR) throw RunError(write_error_kind(errno), name_);
+  if (injected) throw RunError(*injected, name_);
 }
 
 void ResultFile::write_buffer() {
   std::size_t written = 0;
   while (written < buffer_.size()) {
-    ssize_t n = ::write(fd_, buffer_.data() + written, buffer_.size() - written);
-    if (n < 0 && errno == EINTR) continue;
+    std::size_t bytes = buffer_.size() - written;
+    std::optional<ErrorKind> injected;
+    if (result_file_faults.write) injected = result_file_faults.write(bytes);
+    ssize_t n = injected ? -1 : ::write(fd_, buffer_.data() + written, bytes);
+    if (n < 0 && !injected && errno == EINTR) continue;
     if (n <= 0) {
-      int error = n < 0 ? errno : EIO;
+      ErrorKind kind = injected ? *injected : write_error_kind(n < 0 ? errno : EIO);
       // Cut back to the last complete line that reached the file.
       std::size_t keep = buffer_.rfind('\n', written == 0 ? 0 : written - 1);
       keep = (keep == std::string::npos || written == 0) ? 0 : keep + 1;
       if (::ftruncate(fd_, static_cast<off_t>(committed_ + keep)) == 0) committed_ += keep;
       buffer_.clear();
-      throw RunError(write_error_kind(error), name_);
+      throw RunError(kind, name_);
     }
     written += static_cast<std::size_t>(n);
   }

@@ -43,6 +43,7 @@ void run_analysis(const RunPaths& paths, const RunOptions& options) {
   if (column_phase) results2 = ResultFile(paths.results2);
 
   std::string text = read_file(paths.input);
+  options.control.poll();  // reading a large input takes a while
   const std::string source = display_name(paths.input);
   LineReader first(text);
   if (first.at_end()) throw RunError(ErrorKind::InputPastEndOfFile, source + " line 1");
@@ -53,6 +54,7 @@ void run_analysis(const RunPaths& paths, const RunOptions& options) {
     // The first visited triple creates results.txt before it loads the input.
     ResultFile results(paths.results);
     matrix = load_data_matrix(text, columns, source);
+    options.control.poll();
     std::string().swap(text);
     if (options.fast) {
       // Formatting is most of the fast walk's work: the workers do it.
