@@ -330,6 +330,7 @@ void analyze_columns(const DataMatrix& matrix, std::size_t columns, const Column
   // overflow; otherwise look for the first one that does before anything else.
   if (largest > 1e300) {
     for (std::size_t r = 0; r < rows; ++r) {
+      control.poll();
       for (std::size_t s = r + 1; s < rows; ++s) {
         if (!finite(gram(x, r, s))) throw RunError(ErrorKind::Overflow, rows_place(r, s));
       }

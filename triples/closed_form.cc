@@ -40,10 +40,10 @@ ColumnMoments column_moments(const double* x, std::size_t rows) noexcept {
   for (std::size_t r = 0; r < rows; ++r) {
     if (x[r] > 0) {
       const double q = x[r] / m.positive.mass;
-      if (q > 0) positive_spread.add(x[r] * natural_log(q));
+      if (q > 0) positive_spread.add(q * natural_log(q));
     } else if (x[r] < 0) {
       const double q = -x[r] / m.negative.mass;
-      if (q > 0) negative_spread.add(-x[r] * natural_log(q));
+      if (q > 0) negative_spread.add(q * natural_log(q));
     }
   }
   m.positive.spread = positive_spread.value();
@@ -61,7 +61,7 @@ double pooled_entropy(const ColumnMoments* const* columns, std::size_t count, do
     const double w = side.mass / s;
     if (!finite(w)) return w;  // the logarithm takes finite arguments only
     const double grouping = w > 0 ? -(w * natural_log(w)) : 0;
-    h = h + (-side.spread / s + grouping);
+    h = h + (-(w * side.spread) + grouping);
   }
   return h / ln2();
 }

@@ -4,11 +4,14 @@
 // A pooled entropy over a set C of columns with pooled total S != 0 takes the
 // cells whose proportion x / S is > 0, i.e. the cells with the sign of S. With
 // a = |x|, |S| and, for each column c, its mass M_c = sum of a over those cells
-// and its spread B_c = sum of a ln(a / M_c) over them (B_c <= 0):
+// and its spread B_c = sum of q ln q over them, q = a / M_c (B_c <= 0):
 //
 //   H = -sum (a/|S|) log2(a/|S|)
-//     = (1 / ln 2) * sum over c in C of [ -B_c / |S|  -  w_c ln w_c ],
+//     = (1 / ln 2) * sum over c in C of [ -w_c B_c  -  w_c ln w_c ],
 //     w_c = M_c / |S|.
+//
+// The spread is kept over the proportions q, not the cells a, so that tiny
+// (even subnormal) cells keep their precision: a ln q would be subnormal.
 //
 // This is P ln|S| - A over |S| ln 2 (P the mass, A = sum a ln a) regrouped per
 // column around the column's own mass, so that nothing cancels: for
@@ -35,7 +38,7 @@ namespace infodiv {
 // The cells of one sign of a column, as magnitudes a = |x|.
 struct SignedMass {
   double mass = 0;     // sum of a, compensated
-  double spread = 0;   // sum of a ln(a / mass), compensated; <= 0
+  double spread = 0;   // sum of q ln q, q = a / mass, compensated; <= 0
   double largest = 0;  // largest a
 };
 

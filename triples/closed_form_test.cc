@@ -184,6 +184,17 @@ TEST(ClosedFormTriplesTest, NegativeCellsAndSingleRowEntropies) {
   EXPECT_NEAR(fast.records[0].entropy[2], 1, 1e-15);
 }
 
+TEST(ClosedFormTriplesTest, SubnormalCellsKeepTheirPrecision) {
+  // A cell times its logarithm would be subnormal; the spread is kept over
+  // proportions instead, so a column of two equal tiny cells still has 1 bit.
+  const DataMatrix m = from_columns({{1, 1}, {1, 2}, {1e-320, 1e-320}});
+  const Outcome exact = walk(m, kExact), fast = walk(m, kFast);
+  ASSERT_EQ(fast.error, "");
+  ASSERT_EQ(fast.records.size(), 1u);
+  for (int e = 0; e < 7; ++e) EXPECT_NEAR(fast.records[0].entropy[e], exact.records[0].entropy[e], 1e-12) << e;
+  EXPECT_NEAR(fast.records[0].interaction, exact.records[0].interaction, 1e-12);
+}
+
 }  // namespace
 }  // namespace infodiv
 
