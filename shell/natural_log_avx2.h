@@ -17,12 +17,14 @@ namespace infodiv {
 INFODIV_AVX2 inline __m256d natural_log_avx2(__m256d x) noexcept {
   using namespace natural_log_constants;
   __m256i bits = _mm256_castpd_si256(x);
-  // Subnormal lanes: scale by 2^54 and take 54 off the exponent.
-  const __m256i min_normal = _mm256_set1_epi64x(0x0010000000000000);
-  const __m256i subnormal = _mm256_cmpgt_epi64(min_normal, bits);
-  const __m256d scaled = _mm256_mul_pd(x, _mm256_set1_pd(0x1p54));
-  bits = _mm256_castpd_si256(_mm256_blendv_pd(x, scaled, _mm256_castsi256_pd(subnormal)));
-  __m256i k = _mm256_and_si256(subnormal, _mm256_set1_epi64x(-54));
+  __m256i k = _mm256_setzero_si256();
+  // Subnormal lanes (rare): scale by 2^54 and take 54 off the exponent.
+  const __m256i subnormal = _mm256_cmpgt_epi64(_mm256_set1_epi64x(0x0010000000000000), bits);
+  if (!_mm256_testz_si256(subnormal, subnormal)) {
+    const __m256d scaled = _mm256_mul_pd(x, _mm256_set1_pd(0x1p54));
+    bits = _mm256_castpd_si256(_mm256_blendv_pd(x, scaled, _mm256_castsi256_pd(subnormal)));
+    k = _mm256_and_si256(subnormal, _mm256_set1_epi64x(-54));
+  }
 
   __m256i hx = _mm256_srli_epi64(bits, 32);
   k = _mm256_add_epi64(k, _mm256_sub_epi64(_mm256_srli_epi64(hx, 20), _mm256_set1_epi64x(1023)));
@@ -57,14 +59,8 @@ INFODIV_AVX2 inline __m256d natural_log_avx2(__m256d x) noexcept {
   const __m256d hfsq = _mm256_mul_pd(_mm256_mul_pd(_mm256_set1_pd(0.5), f), f);
   const __m256d hi = _mm256_mul_pd(dk, _mm256_set1_pd(kLn2Hi));
   const __m256d lo = _mm256_mul_pd(dk, _mm256_set1_pd(kLn2Lo));
-  const __m256d with_hfsq = _mm256_sub_pd(
+  return _mm256_sub_pd(
       hi, _mm256_sub_pd(_mm256_sub_pd(hfsq, _mm256_add_pd(_mm256_mul_pd(s, _mm256_add_pd(hfsq, r)), lo)), f));
-  const __m256d without =
-      _mm256_sub_pd(hi, _mm256_sub_pd(_mm256_sub_pd(_mm256_mul_pd(s, _mm256_sub_pd(f, r)), lo), f));
-  const __m256i range = _mm256_or_si256(_mm256_sub_epi64(hx, _mm256_set1_epi64x(0x6147a)),
-                                        _mm256_sub_epi64(_mm256_set1_epi64x(0x6b851), hx));
-  const __m256i use_hfsq = _mm256_cmpgt_epi64(range, _mm256_setzero_si256());
-  return _mm256_blendv_pd(without, with_hfsq, _mm256_castsi256_pd(use_hfsq));
 }
 
 // True when this CPU runs the AVX2 paths.
