@@ -72,6 +72,15 @@ double interaction_information(const double (&e)[7]) noexcept {
 namespace {
 
 #if defined(__x86_64__)
+// acc - (p * ln p) / ln 2 in the lanes where p > 0; acc elsewhere, where no
+// logarithm is taken (those lanes take the log of 1 and drop it).
+INFODIV_AVX2 inline __m256d subtract_term(__m256d acc, __m256d p, __m256d l2) {
+  const __m256d positive = _mm256_cmp_pd(p, _mm256_setzero_pd(), _CMP_GT_OQ);
+  const __m256d q = _mm256_blendv_pd(_mm256_set1_pd(1.0), p, positive);
+  const __m256d term = _mm256_div_pd(_mm256_mul_pd(q, natural_log_avx2(q)), l2);
+  return _mm256_blendv_pd(acc, _mm256_sub_pd(acc, term), positive);
+}
+
 // H_ijk for four consecutive k per group of lanes, each lane its own sum in
 // row order, with exactly the scalar kernel's operations: proportions of the
 // cells of i, j and k against the lane's total, then the three terms in that
@@ -80,14 +89,6 @@ INFODIV_AVX2 void triple_entropies_avx2(const double* rows_data, std::size_t str
                                         std::size_t i, std::size_t j, std::size_t k_first, std::size_t groups,
                                         const double* totals, double* h) {
   const __m256d l2 = _mm256_set1_pd(ln2());
-  const __m256d zero = _mm256_setzero_pd();
-  const __m256d one = _mm256_set1_pd(1.0);
-  auto subtract_term = [&](__m256d acc, __m256d p) INFODIV_AVX2 {
-    const __m256d positive = _mm256_cmp_pd(p, zero, _CMP_GT_OQ);
-    const __m256d q = _mm256_blendv_pd(one, p, positive);  // log only of positive lanes
-    const __m256d term = _mm256_div_pd(_mm256_mul_pd(q, natural_log_avx2(q)), l2);
-    return _mm256_blendv_pd(acc, _mm256_sub_pd(acc, term), positive);
-  };
   for (std::size_t r = 0; r < rows; ++r) {
     const double* row = rows_data + r * stride;
     const __m256d xi = _mm256_set1_pd(row[i]);
@@ -99,9 +100,31 @@ INFODIV_AVX2 void triple_entropies_avx2(const double* rows_data, std::size_t str
       const __m256d pb = _mm256_div_pd(xj, total);
       const __m256d pc = _mm256_div_pd(xk, total);
       __m256d acc = _mm256_loadu_pd(h + 4 * g);
-      acc = subtract_term(acc, pa);
-      acc = subtract_term(acc, pb);
-      acc = subtract_term(acc, pc);
+      acc = subtract_term(acc, pa, l2);
+      acc = subtract_term(acc, pb, l2);
+      acc = subtract_term(acc, pc, l2);
+      _mm256_storeu_pd(h + 4 * g, acc);
+    }
+  }
+}
+#endif
+
+#if defined(__x86_64__)
+// H_ab for four consecutive b per group of lanes, like the triple kernel: the
+// proportion of the cell of a, then of b, against the lane's pooled total.
+INFODIV_AVX2 void pair_entropies_avx2(const double* rows_data, std::size_t stride, std::size_t rows, std::size_t a,
+                                      std::size_t b_first, std::size_t groups, const double* totals, double* h) {
+  const __m256d l2 = _mm256_set1_pd(ln2());
+  for (std::size_t r = 0; r < rows; ++r) {
+    const double* row = rows_data + r * stride;
+    const __m256d xa = _mm256_set1_pd(row[a]);
+    for (std::size_t g = 0; g < groups; ++g) {
+      const __m256d total = _mm256_loadu_pd(totals + 4 * g);
+      const __m256d pa = _mm256_div_pd(xa, total);
+      const __m256d pb = _mm256_div_pd(_mm256_loadu_pd(row + b_first + 4 * g), total);
+      __m256d acc = _mm256_loadu_pd(h + 4 * g);
+      acc = subtract_term(acc, pa, l2);
+      acc = subtract_term(acc, pb, l2);
       _mm256_storeu_pd(h + 4 * g, acc);
     }
   }
@@ -145,18 +168,40 @@ class TripleWalk {
         single_overflow_[c] = overflow;
       }
     }
+  }
+
+  // Entropies of the pairs a < b, one unit per a on the workers.
+  void compute_pairs(unsigned workers, bool vector, const RunControl& control) {
     pair_.assign(n_ * n_, 0);
-    pair_overflow_.assign(n_ * n_, false);
-    for (std::size_t a = 0; a < n_; ++a) {
-      for (std::size_t b = a + 1; b < n_; ++b) {
+    pair_overflow_.assign(n_ * n_, 0);
+    auto compute = [&](std::size_t a, std::size_t) {
+      const std::size_t first = a + 1;
+      if (first >= n_) return;
+#if defined(__x86_64__)
+      if (vector) {
+        const std::size_t count = n_ - first, groups = (count + 3) / 4;
+        std::vector<double> totals(groups * 4, 1.0), h(groups * 4, 0.0);
+        for (std::size_t q = 0; q < count; ++q) totals[q] = facts_[a].total + facts_[first + q].total;
+        pair_entropies_avx2(padded_.data(), stride_, rows_, a, first, groups, totals.data(), h.data());
+        std::copy(h.begin(), h.begin() + static_cast<std::ptrdiff_t>(count),
+                  pair_.begin() + static_cast<std::ptrdiff_t>(a * n_ + first));
+        return;
+      }
+#else
+      (void)vector;
+#endif
+      for (std::size_t b = first; b < n_; ++b) {
         double total = facts_[a].total + facts_[b].total;
         if (finite(total) && total != 0) {
           bool overflow = false;
-          pair_[a * n_ + b] = pair_entropy(m.column(a), m.column(b), rows_, total, overflow);
+          pair_[a * n_ + b] = pair_entropy(m_.column(a), m_.column(b), rows_, total, overflow);
           pair_overflow_[a * n_ + b] = overflow;
         }
       }
-    }
+    };
+    // Units write disjoint rows of the tables; nothing is left to consume.
+    run_in_order(n_, workers, 4 * static_cast<std::size_t>(workers) + 4, compute, [](std::size_t, std::size_t) {},
+                 control);
   }
 
   void run(const TripleSink& emit, const RunControl& control, unsigned threads) {
@@ -171,6 +216,7 @@ class TripleWalk {
     const bool vector = all_safe_ && cpu_has_avx2() && g_triple_vector_kernel_enabled;
     if (vector) build_padded_rows();
     const unsigned workers = worker_count(threads);
+    compute_pairs(workers, vector, control);
     const std::size_t window = 8 * static_cast<std::size_t>(workers) + 8;
     std::vector<UnitResult> slots(window);
     const std::uint64_t total = n_ * (n_ - 1) * (n_ - 2) / 6;
@@ -344,7 +390,7 @@ class TripleWalk {
   std::vector<double> single_;
   std::vector<bool> single_overflow_;
   std::vector<double> pair_;
-  std::vector<bool> pair_overflow_;
+  std::vector<char> pair_overflow_;  // char, not bool: workers write neighbouring cells
   std::vector<double> padded_;  // row-major copy for the vector kernel
   std::size_t stride_ = 0;
 };
