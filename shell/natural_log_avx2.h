@@ -16,33 +16,32 @@ namespace infodiv {
 // ln of each lane; every lane must be finite and > 0.
 INFODIV_AVX2 inline __m256d natural_log_avx2(__m256d x) noexcept {
   using namespace natural_log_constants;
-  __m256i bits = _mm256_castpd_si256(x);
-  __m256i k = _mm256_setzero_si256();
-  // Subnormal lanes (rare): scale by 2^54 and take 54 off the exponent.
-  const __m256i subnormal = _mm256_cmpgt_epi64(_mm256_set1_epi64x(0x0010000000000000), bits);
-  if (!_mm256_testz_si256(subnormal, subnormal)) {
-    const __m256d scaled = _mm256_mul_pd(x, _mm256_set1_pd(0x1p54));
-    bits = _mm256_castpd_si256(_mm256_blendv_pd(x, scaled, _mm256_castsi256_pd(subnormal)));
-    k = _mm256_and_si256(subnormal, _mm256_set1_epi64x(-54));
-  }
-
-  __m256i hx = _mm256_srli_epi64(bits, 32);
-  k = _mm256_add_epi64(k, _mm256_sub_epi64(_mm256_srli_epi64(hx, 20), _mm256_set1_epi64x(1023)));
-  hx = _mm256_and_si256(hx, _mm256_set1_epi64x(0x000fffff));
-  const __m256i half = _mm256_and_si256(_mm256_add_epi64(hx, _mm256_set1_epi64x(0x95f64)),
-                                        _mm256_set1_epi64x(0x100000));
-  const __m256i high = _mm256_or_si256(hx, _mm256_xor_si256(half, _mm256_set1_epi64x(0x3ff00000)));
-  const __m256i m_bits = _mm256_or_si256(_mm256_slli_epi64(high, 32),
-                                         _mm256_and_si256(bits, _mm256_set1_epi64x(0xffffffff)));
-  k = _mm256_add_epi64(k, _mm256_srli_epi64(half, 20));
-
+  // The reduction in the floating-point domain: the same m and k as the
+  // scalar code's bit manipulation, with fewer operations. m takes the
+  // mantissa with exponent 0, and is halved (exactly) where its upper 20
+  // fraction bits reach those of sqrt(2), which is where the scalar code
+  // switches to exponent -1.
   const __m256d one = _mm256_set1_pd(1.0);
-  const __m256d f = _mm256_sub_pd(_mm256_castsi256_pd(m_bits), one);
-  const __m256d s = _mm256_div_pd(f, _mm256_add_pd(_mm256_set1_pd(2.0), f));
-  // k is a small integer: exact conversion through the 1.5 * 2^52 trick.
+  __m256d y = x;
+  __m256d k_subnormal = _mm256_setzero_pd();
+  // Subnormal lanes (rare): scale by 2^54 and take 54 off the exponent.
+  const __m256i subnormal = _mm256_cmpgt_epi64(_mm256_set1_epi64x(0x0010000000000000), _mm256_castpd_si256(x));
+  if (!_mm256_testz_si256(subnormal, subnormal)) {
+    y = _mm256_blendv_pd(x, _mm256_mul_pd(x, _mm256_set1_pd(0x1p54)), _mm256_castsi256_pd(subnormal));
+    k_subnormal = _mm256_and_pd(_mm256_castsi256_pd(subnormal), _mm256_set1_pd(-54.0));
+  }
+  // The biased exponent is a small integer: exact through the 1.5 * 2^52 trick.
   const __m256d magic = _mm256_set1_pd(0x1.8p52);
-  const __m256d dk = _mm256_sub_pd(
-      _mm256_castsi256_pd(_mm256_add_epi64(k, _mm256_castpd_si256(magic))), magic);
+  const __m256i exponent = _mm256_srli_epi64(_mm256_castpd_si256(y), 52);
+  __m256d dk = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_add_epi64(exponent, _mm256_castpd_si256(magic))),
+                             _mm256_set1_pd(0x1.8p52 + 1023));
+  __m256d m = _mm256_or_pd(_mm256_and_pd(y, _mm256_castsi256_pd(_mm256_set1_epi64x(0x000fffffffffffff))), one);
+  const __m256d upper = _mm256_cmp_pd(m, _mm256_set1_pd(0x1.6a09cp0), _CMP_GE_OQ);
+  m = _mm256_blendv_pd(m, _mm256_mul_pd(m, _mm256_set1_pd(0.5)), upper);
+  dk = _mm256_add_pd(_mm256_add_pd(dk, _mm256_and_pd(upper, one)), k_subnormal);
+
+  const __m256d f = _mm256_sub_pd(m, one);
+  const __m256d s = _mm256_div_pd(f, _mm256_add_pd(_mm256_set1_pd(2.0), f));
   const __m256d z = _mm256_mul_pd(s, s);
   const __m256d w = _mm256_mul_pd(z, z);
   const __m256d t1 = _mm256_mul_pd(
