@@ -4,20 +4,13 @@
 #include <cmath>
 #include <string>
 
+#include "shell/finite.h"
 #include "shell/compensated_sum.h"
 #include "shell/ordered_work.h"
 #include "shell/run_error.h"
 
 namespace infodiv {
 namespace {
-
-bool finite(double v) noexcept { return std::fabs(v) <= 1.7976931348623157e308; }
-
-std::string column_place(std::size_t c) { return "column " + std::to_string(c); }
-
-std::string rows_place(std::size_t r, std::size_t s) {
-  return "row similarity of rows " + std::to_string(r) + " and " + std::to_string(s);
-}
 
 // Below this many positive rows a column takes the exact pair loop: its
 // m(m-1)/2 pairs cost at most m/2 = 32 times the closed form's m rows.

@@ -5,22 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "shell/finite.h"
 #include "shell/natural_log_avx2.h"
 #include "shell/ordered_work.h"
 #include "shell/run_error.h"
 
 namespace infodiv {
-namespace {
-
-bool finite(double v) noexcept { return std::fabs(v) <= 1.7976931348623157e308; }
 
 std::string column_place(std::size_t c) { return "column " + std::to_string(c); }
 
 std::string rows_place(std::size_t r, std::size_t s) {
   return "row similarity of rows " + std::to_string(r) + " and " + std::to_string(s);
 }
-
-}  // namespace
 
 std::optional<ErrorKind> row_similarity(double g_rs, double g_rr, double g_ss, double& similarity) noexcept {
   if (g_rr > 0 && g_ss > 0) {

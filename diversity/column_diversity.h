@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 
 #include "diversity/column_statistics.h"
 #include "input/data_matrix.h"
@@ -47,6 +48,10 @@ std::optional<ErrorKind> derive_column_values(const ColumnStatistics& stats, con
 // zero" when the product of the diagonal cells is infinite or underflows to 0
 // (or the quotient is not finite).
 std::optional<ErrorKind> row_similarity(double g_rs, double g_rr, double g_ss, double& similarity) noexcept;
+
+// Where a column phase stopped, as error reports name it.
+std::string column_place(std::size_t column);
+std::string rows_place(std::size_t r, std::size_t s);
 
 using ColumnSink = std::function<void(const ColumnValues& values, std::size_t column)>;
 

@@ -4,15 +4,10 @@
 #include <cmath>
 #include <vector>
 
+#include "shell/finite.h"
 #include "shell/natural_log.h"
 
 namespace infodiv {
-namespace {
-
-bool finite(double v) noexcept { return std::fabs(v) <= 1.7976931348623157e308; }
-
-}  // namespace
-
 std::optional<ErrorKind> column_statistics(const double* x, std::size_t rows, ColumnStatistics& st,
                                            double* profile, std::size_t stride) {
   st = ColumnStatistics{};

@@ -6,17 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "shell/finite.h"
 #include "shell/compensated_sum.h"
 #include "shell/natural_log.h"
 #include "shell/ordered_work.h"
 #include "shell/run_error.h"
 
 namespace infodiv {
-namespace {
-
-bool finite(double v) noexcept { return std::fabs(v) <= 1.7976931348623157e308; }
-
-}  // namespace
 
 ColumnMoments column_moments(const double* x, std::size_t rows) noexcept {
   ColumnMoments m;
@@ -68,9 +64,6 @@ double pooled_entropy(const ColumnMoments* const* columns, std::size_t count, do
 
 namespace {
 
-std::string triple_place(std::size_t i, std::size_t j, std::size_t k) {
-  return "triple (" + std::to_string(i) + ", " + std::to_string(j) + ", " + std::to_string(k) + ")";
-}
 
 // The visit logic of the exact walk over moments instead of rows.
 class FastTripleWalk {
@@ -158,9 +151,7 @@ class FastTripleWalk {
   }
 
  private:
-  struct Totals {
-    double t[7];  // S_i, S_j, S_k, S_ij, S_ik, S_jk, S_ijk
-  };
+  using Totals = VisitTotals;
 
   double entropy_of(std::initializer_list<std::size_t> cs, double total) const {
     const ColumnMoments* cols[3];
@@ -170,40 +161,16 @@ class FastTripleWalk {
   }
 
   Totals totals(std::size_t i, std::size_t j, std::size_t k) const {
-    double si = moments_[i].total, sj = moments_[j].total, sk = moments_[k].total;
-    return {{si, sj, sk, si + sj, si + sk, sj + sk, (si + sj) + sk}};
+    return visit_totals(moments_[i].total, moments_[j].total, moments_[k].total);
   }
 
-  // As in the exact walk: the totals and the proportions of row 0, where a
-  // zero total fails first. Depends on no rounding of any entropy.
+  // As in the exact walk; depends on no rounding of any entropy.
   std::optional<ErrorKind> total_failure(std::size_t i, std::size_t j, std::size_t k, const Totals& s) const {
-    for (double t : s.t) {
-      if (!finite(t)) return ErrorKind::Overflow;
-    }
-    if (std::find(std::begin(s.t), std::end(s.t), 0.0) == std::end(s.t)) return std::nullopt;
-    const double xi = m_.at(i, 0), xj = m_.at(j, 0), xk = m_.at(k, 0);
-    const double cell[12] = {xi, xj, xk, xi, xj, xi, xk, xj, xk, xi, xj, xk};
-    const int total_of[12] = {0, 1, 2, 3, 3, 4, 4, 5, 5, 6, 6, 6};
-    for (int p = 0; p < 12; ++p) {
-      double divisor = s.t[total_of[p]];
-      if (divisor == 0) return ErrorKind::DivisionByZero;
-      if (!finite(cell[p] / divisor)) return ErrorKind::Overflow;
-    }
-    return std::nullopt;
+    return visit_total_failure(s, m_.at(i, 0), m_.at(j, 0), m_.at(k, 0));
   }
 
-  // The exact walk's bound: every |p| <= max|cell| / min|total|, so below it
-  // no proportion, term or entropy overflows and the interaction information
-  // stays inside the decimal range.
   bool provably_finite(std::size_t i, std::size_t j, std::size_t k, const Totals& s) const {
-    double smallest = std::fabs(s.t[0]);
-    for (double t : s.t) smallest = std::min(smallest, std::fabs(t));
-    double largest = std::max({moments_[i].max_abs, moments_[j].max_abs, moments_[k].max_abs});
-    double bound = largest / smallest;
-    if (!(bound <= 1e250)) return false;
-    double term = std::max(0.37, bound > 1 ? bound * std::log(bound) : 0.0) * 1.45 * 1.01;
-    double entropy = 3.0 * static_cast<double>(rows_) * term * 1.01;
-    return 7.0 * entropy <= 1e28;
+    return visit_provably_finite(s, std::max({moments_[i].max_abs, moments_[j].max_abs, moments_[k].max_abs}), rows_);
   }
 
   // Whether the largest proportion of column c over `total`, or its term,

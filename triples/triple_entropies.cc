@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/finite.h"
 #include "shell/natural_log.h"
 #include "shell/natural_log_avx2.h"
 #include "shell/ordered_work.h"
@@ -15,12 +16,6 @@
 
 namespace infodiv {
 bool g_triple_vector_kernel_enabled = true;
-
-namespace {
-
-bool finite(double v) noexcept { return std::fabs(v) <= 1.7976931348623157e308; }
-
-}  // namespace
 
 double column_entropy(const double* x, std::size_t rows, double total, bool& overflow) noexcept {
   const double l2 = ln2();
@@ -67,6 +62,40 @@ double triple_entropy(const double* a, const double* b, const double* c, std::si
 
 double interaction_information(const double (&e)[7]) noexcept {
   return ((((((e[0] + e[1]) + e[2]) - e[3]) - e[4]) - e[5]) + e[6]);
+}
+
+std::string triple_place(std::size_t i, std::size_t j, std::size_t k) {
+  return "triple (" + std::to_string(i) + ", " + std::to_string(j) + ", " + std::to_string(k) + ")";
+}
+
+VisitTotals visit_totals(double s_i, double s_j, double s_k) noexcept {
+  return {{s_i, s_j, s_k, s_i + s_j, s_i + s_k, s_j + s_k, (s_i + s_j) + s_k}};
+}
+
+std::optional<ErrorKind> visit_total_failure(const VisitTotals& s, double x_i, double x_j, double x_k) noexcept {
+  for (double t : s.t) {
+    if (!finite(t)) return ErrorKind::Overflow;
+  }
+  if (std::find(std::begin(s.t), std::end(s.t), 0.0) == std::end(s.t)) return std::nullopt;
+  // The twelve proportions of row 0 in the order that the pass forms them.
+  const double cell[12] = {x_i, x_j, x_k, x_i, x_j, x_i, x_k, x_j, x_k, x_i, x_j, x_k};
+  const int total_of[12] = {0, 1, 2, 3, 3, 4, 4, 5, 5, 6, 6, 6};
+  for (int p = 0; p < 12; ++p) {
+    const double divisor = s.t[total_of[p]];
+    if (divisor == 0) return ErrorKind::DivisionByZero;
+    if (!finite(cell[p] / divisor)) return ErrorKind::Overflow;
+  }
+  return std::nullopt;
+}
+
+bool visit_provably_finite(const VisitTotals& s, double largest_cell, std::size_t rows) noexcept {
+  double smallest = std::fabs(s.t[0]);
+  for (double t : s.t) smallest = std::min(smallest, std::fabs(t));
+  const double bound = largest_cell / smallest;
+  if (!(bound <= 1e250)) return false;
+  const double term = std::max(0.37, bound > 1 ? bound * std::log(bound) : 0.0) * 1.45 * 1.01;
+  const double entropy = 3.0 * static_cast<double>(rows) * term * 1.01;
+  return 7.0 * entropy <= 1e28;
 }
 
 namespace {
@@ -131,9 +160,6 @@ INFODIV_AVX2 void pair_entropies_avx2(const double* rows_data, std::size_t strid
 }
 #endif
 
-std::string triple_place(std::size_t i, std::size_t j, std::size_t k) {
-  return "triple (" + std::to_string(i) + ", " + std::to_string(j) + ", " + std::to_string(k) + ")";
-}
 
 // What one walk needs to know about each column: its total in row order and
 // the largest magnitude of its cells (for the overflow bound).
@@ -239,46 +265,18 @@ class TripleWalk {
   }
 
  private:
-  struct Totals {
-    double t[7];  // S_i, S_j, S_k, S_ij, S_ik, S_jk, S_ijk
-  };
+  using Totals = VisitTotals;
 
   Totals totals(std::size_t i, std::size_t j, std::size_t k) const {
-    double si = facts_[i].total, sj = facts_[j].total, sk = facts_[k].total;
-    return {{si, sj, sk, si + sj, si + sk, sj + sk, (si + sj) + sk}};
+    return visit_totals(facts_[i].total, facts_[j].total, facts_[k].total);
   }
 
-  // The failure, if any, of the sums, the totals and the proportions of row 0,
-  // where a zero total fails first; all later failures are overflows.
   std::optional<ErrorKind> total_failure(std::size_t i, std::size_t j, std::size_t k, const Totals& s) const {
-    for (double t : s.t) {
-      if (!finite(t)) return ErrorKind::Overflow;
-    }
-    if (std::find(std::begin(s.t), std::end(s.t), 0.0) == std::end(s.t)) return std::nullopt;
-    const double xi = m_.at(i, 0), xj = m_.at(j, 0), xk = m_.at(k, 0);
-    const double cell[12] = {xi, xj, xk, xi, xj, xi, xk, xj, xk, xi, xj, xk};
-    const int total_of[12] = {0, 1, 2, 3, 3, 4, 4, 5, 5, 6, 6, 6};
-    for (int p = 0; p < 12; ++p) {
-      double divisor = s.t[total_of[p]];
-      if (divisor == 0) return ErrorKind::DivisionByZero;
-      if (!finite(cell[p] / divisor)) return ErrorKind::Overflow;
-    }
-    return std::nullopt;
+    return visit_total_failure(s, m_.at(i, 0), m_.at(j, 0), m_.at(k, 0));
   }
 
-  // True when no proportion, term or entropy of the visit can overflow and
-  // its interaction information stays inside the decimal range: every |p| is
-  // at most B = max|cell| / min|total|, so every |term| is at most
-  // max(1/e, B ln B) / ln 2 and every entropy at most 3 rows times that.
   bool provably_finite(std::size_t i, std::size_t j, std::size_t k, const Totals& s) const {
-    double smallest = std::fabs(s.t[0]);
-    for (double t : s.t) smallest = std::min(smallest, std::fabs(t));
-    double largest = std::max({facts_[i].max_abs, facts_[j].max_abs, facts_[k].max_abs});
-    double bound = largest / smallest;
-    if (!(bound <= 1e250)) return false;
-    double term = std::max(0.37, bound > 1 ? bound * std::log(bound) : 0.0) * 1.45 * 1.01;
-    double entropy = 3.0 * static_cast<double>(rows_) * term * 1.01;
-    return 7.0 * entropy <= 1e28;
+    return visit_provably_finite(s, std::max({facts_[i].max_abs, facts_[j].max_abs, facts_[k].max_abs}), rows_);
   }
 
   std::optional<ErrorKind> unwritten_failure(std::size_t i, std::size_t j, std::size_t k) const {

@@ -4,10 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "input/data_matrix.h"
 #include "shell/decimal.h"
 #include "shell/run_control.h"
+#include "shell/run_error.h"
 
 namespace infodiv {
 
@@ -36,6 +39,28 @@ double interaction_information(const double (&entropy)[7]) noexcept;
 
 // Tests turn the AVX2 kernel off to compare it with the scalar one.
 extern bool g_triple_vector_kernel_enabled;
+
+// "triple (i, j, k)": where a walk stopped, as error reports name it.
+std::string triple_place(std::size_t i, std::size_t j, std::size_t k);
+
+// The seven totals of a visit (i, j, k): S_i, S_j, S_k, S_ij, S_ik, S_jk and
+// S_ijk = (S_i + S_j) + S_k.
+struct VisitTotals {
+  double t[7];
+};
+VisitTotals visit_totals(double s_i, double s_j, double s_k) noexcept;
+
+// The failure, if any, of a visit's totals and of the proportions of its row
+// 0 (cells x_i, x_j, x_k), where a zero total fails first: "Overflow" for a
+// non-finite total or proportion before it, else "Division by zero". Every
+// later failure of a visit is an overflow. Does not throw.
+std::optional<ErrorKind> visit_total_failure(const VisitTotals& s, double x_i, double x_j, double x_k) noexcept;
+
+// True when no proportion, term or entropy of a visit can overflow and its
+// interaction information stays inside the decimal range: every |p| is at
+// most B = largest |cell| / smallest |total|, so every |term| is at most
+// max(1/e, B ln B) / ln 2 and every entropy at most 3 rows times that.
+bool visit_provably_finite(const VisitTotals& s, double largest_cell, std::size_t rows) noexcept;
 
 using TripleSink = std::function<void(const TripleValues&)>;
 
