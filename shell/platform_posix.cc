@@ -12,8 +12,6 @@
 namespace infodiv {
 namespace {
 
-constexpr std::size_t kFlushThreshold = std::size_t{1} << 20;
-
 ErrorKind open_error_kind(int error, bool creating) {
   switch (error) {
     case ENOENT: return creating ? ErrorKind::PathNotFound : ErrorKind::FileNotFound;
@@ -102,24 +100,6 @@ ResultFile::ResultFile(const std::filesystem::path& path) : name_(display_name(p
   if (::fstat(fd_, &st) == 0) committed_ = static_cast<std::uint64_t>(st.st_size);
 }
 
-ResultFile::ResultFile(ResultFile&& other) noexcept
-    : fd_(other.fd_), name_(std::move(other.name_)), buffer_(std::move(other.buffer_)),
-      committed_(other.committed_) {
-  other.fd_ = -1;
-}
-
-ResultFile& ResultFile::operator=(ResultFile&& other) noexcept {
-  if (this != &other) {
-    this->~ResultFile();
-    fd_ = other.fd_;
-    name_ = std::move(other.name_);
-    buffer_ = std::move(other.buffer_);
-    committed_ = other.committed_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
 ResultFile::~ResultFile() {
   if (fd_ < 0) return;
   try {
@@ -128,13 +108,6 @@ ResultFile::~ResultFile() {
   }
   ::close(fd_);
 }
-
-void ResultFile::append(std::string_view lines) {
-  buffer_.append(lines);
-  if (buffer_.size() >= kFlushThreshold) write_buffer();
-}
-
-void ResultFile::flush() { write_buffer(); }
 
 void ResultFile::close() {
   if (fd_ < 0) return;

@@ -24,8 +24,6 @@
 namespace infodiv {
 namespace {
 
-constexpr std::size_t kFlushThreshold = std::size_t{1} << 20;
-
 bool is_folder(const std::filesystem::path& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -190,24 +188,6 @@ ResultFile::ResultFile(const std::filesystem::path& path) : name_(display_name(p
   }
 }
 
-ResultFile::ResultFile(ResultFile&& other) noexcept
-    : fd_(other.fd_), name_(std::move(other.name_)), buffer_(std::move(other.buffer_)),
-      committed_(other.committed_) {
-  other.fd_ = -1;
-}
-
-ResultFile& ResultFile::operator=(ResultFile&& other) noexcept {
-  if (this != &other) {
-    this->~ResultFile();
-    fd_ = other.fd_;
-    name_ = std::move(other.name_);
-    buffer_ = std::move(other.buffer_);
-    committed_ = other.committed_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
 ResultFile::~ResultFile() {
   if (fd_ < 0) return;
   try {
@@ -216,13 +196,6 @@ ResultFile::~ResultFile() {
   }
   ::_close(fd_);
 }
-
-void ResultFile::append(std::string_view lines) {
-  buffer_.append(lines);
-  if (buffer_.size() >= kFlushThreshold) write_buffer();
-}
-
-void ResultFile::flush() { write_buffer(); }
 
 void ResultFile::close() {
   if (fd_ < 0) return;

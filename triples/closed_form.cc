@@ -64,7 +64,6 @@ double pooled_entropy(const ColumnMoments* const* columns, std::size_t count, do
 
 namespace {
 
-
 // The visit logic of the exact walk over moments instead of rows.
 class FastTripleWalk {
  public:
