@@ -27,18 +27,13 @@
 #include "shell/run.h"
 #include "shell/run_error.h"
 #include "tests/reference/reference.h"
+#include "tests/test_files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<std::string> slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using infodiv::testing::slurp;
 
 // Control characters made visible, so that a failing input can be pasted back.
 std::string escaped(const std::string& text) {

@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/test_files.h"
+
 extern char** environ;
 
 namespace fs = std::filesystem;
@@ -36,13 +38,7 @@ namespace {
 // A guard against a hung program, not a measurement: far above any run here.
 constexpr auto kPatience = 60s;
 
-std::optional<std::string> slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using infodiv::testing::slurp;
 
 void write_file(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;

@@ -12,17 +12,13 @@
 #include <sstream>
 #include <string>
 
+#include "tests/test_files.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-std::optional<std::string> slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using infodiv::testing::slurp;
 
 struct Outcome {
   int status;

@@ -14,19 +14,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_files.h"
+
 namespace fs = std::filesystem;
 using infodiv::reference::decimal_text;
 using infodiv::reference::run_literal;
 
 namespace {
 
-std::optional<std::string> slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using infodiv::testing::slurp;
 
 std::vector<std::vector<std::string>> records(const std::string& text) {
   std::vector<std::vector<std::string>> lines;
