@@ -555,4 +555,16 @@ TEST(GoldenTest, CommandLineReproducesTheGoldenFiles) {
   }
 }
 
+// The README shows the first line of each golden file; it must not drift.
+TEST(GoldenTest, ReadmeShowsTheFirstLines) {
+  const std::optional<std::string> readme = slurp(fs::path(INFODIV_EXAMPLES) / ".." / "README.md");
+  ASSERT_TRUE(readme.has_value());
+  for (const char* name : {"results.txt", "results2.txt"}) {
+    SCOPED_TRACE(name);
+    const std::string golden = slurp(kGolden / name).value_or("");
+    const std::string first = golden.substr(0, golden.find("\r\n"));
+    EXPECT_NE(readme->find(first + "\n"), std::string::npos) << first;
+  }
+}
+
 }  // namespace
