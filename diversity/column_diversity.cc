@@ -1,6 +1,10 @@
 #include "diversity/column_diversity.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -172,11 +176,11 @@ struct PairState {
 // Adds the pairs (r, s), r in [r0, r1), s > r, in pair order to every
 // column's sums. Only qualifying pairs (p_r * p_s > 0) change a sum.
 void accumulate_scalar(PairState& st, const double* sims, std::size_t stride, std::size_t rows, std::size_t r0,
-                       std::size_t r1) {
+                       std::size_t r1, std::size_t g0, std::size_t g1) {
   for (std::size_t r = r0; r < r1; ++r) {
     const double* sim = sims + (r - r0) * stride;
     const double* pr = st.profile.data() + r * st.width;
-    for (std::size_t c = 0; c < st.width; ++c) {
+    for (std::size_t c = 4 * g0; c < 4 * g1; ++c) {
       if (!(pr[c] > 0)) continue;
       for (std::size_t s = r + 1; s < rows; ++s) {
         const double product = pr[c] * st.profile[s * st.width + c];
@@ -239,7 +243,7 @@ INFODIV_AVX2 void accumulate_groups_avx2(PairState& st, const double* sim, std::
 }
 
 INFODIV_AVX2 void accumulate_avx2(PairState& st, const double* sims, std::size_t stride, std::size_t rows,
-                                  std::size_t r0, std::size_t r1) {
+                                  std::size_t r0, std::size_t r1, std::size_t g0, std::size_t g1) {
   const __m256d zero = _mm256_setzero_pd();
   auto any_positive = [&](std::size_t r, std::size_t g) INFODIV_AVX2 {
     const __m256d pr = _mm256_loadu_pd(st.profile.data() + r * st.width + 4 * g);
@@ -247,8 +251,8 @@ INFODIV_AVX2 void accumulate_avx2(PairState& st, const double* sims, std::size_t
   };
   for (std::size_t r = r0; r < r1; ++r) {
     const double* sim = sims + (r - r0) * stride;
-    std::size_t g = 0;
-    for (; g + 2 <= st.groups; g += 2) {
+    std::size_t g = g0;
+    for (; g + 2 <= g1; g += 2) {
       const bool first = any_positive(r, g), second = any_positive(r, g + 1);
       if (first && second) {
         accumulate_groups_avx2<2>(st, sim, rows, r, 4 * g);
@@ -258,10 +262,121 @@ INFODIV_AVX2 void accumulate_avx2(PairState& st, const double* sims, std::size_t
         accumulate_groups_avx2<1>(st, sim, rows, r, 4 * (g + 1));
       }
     }
-    if (g < st.groups && any_positive(r, g)) accumulate_groups_avx2<1>(st, sim, rows, r, 4 * g);
+    if (g < g1 && any_positive(r, g)) accumulate_groups_avx2<1>(st, sim, rows, r, 4 * g);
   }
 }
 #endif
+
+// The similarities of one block of rows, or the first failure among them.
+struct SimilarityBlock {
+  std::vector<double> sims;
+  std::optional<PairFailure> failure;
+};
+
+// The pair pass on `threads` threads (the calling one included). Every thread
+// owns a contiguous range of column groups and adds every block to its groups'
+// sums in block order, so each sum takes the pairs in order. The similarities
+// of a block are computed once, by the first thread that reaches it, into a
+// ring of slots; a slot is reused when every thread has added its block. A
+// failure of the similarities is thrown on the calling thread when it reaches
+// that block, so the first one in pair order is reported.
+template <class Similarities, class Accumulate, class Progress>
+void pair_pass(std::size_t blocks, std::size_t groups, unsigned threads, Similarities similarities,
+               Accumulate accumulate, Progress progress, const RunControl& control) {
+  if (threads <= 1 || blocks <= 1) {
+    SimilarityBlock block;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      control.poll();
+      similarities(b, block);
+      if (block.failure) throw RunError(block.failure->kind, rows_place(block.failure->r, block.failure->s));
+      accumulate(b, block, 0, groups);
+      progress(b);
+    }
+    return;
+  }
+  struct Slot {
+    SimilarityBlock block;
+    std::size_t unit = 0;
+    int state = 0;  // 0 free, 1 being computed, 2 ready
+    unsigned done = 0;
+  };
+  const std::size_t window = 4 * static_cast<std::size_t>(threads);
+  std::vector<Slot> slots(window);
+  for (std::size_t w = 0; w < window; ++w) slots[w].unit = w;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool stop = false;
+  std::exception_ptr failure;
+
+  auto run_thread = [&](unsigned t) {
+    const std::size_t g0 = groups * t / threads, g1 = groups * (t + 1) / threads;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      Slot& slot = slots[b % window];
+      bool compute = false;
+      {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return stop || (slot.unit == b && slot.state != 1); });
+        if (stop) return;
+        if (slot.state == 0) {
+          slot.state = 1;
+          compute = true;
+        }
+      }
+      if (compute) {
+        similarities(b, slot.block);
+        std::lock_guard lock(mutex);
+        slot.state = 2;
+        changed.notify_all();
+      }
+      if (slot.block.failure) {
+        if (t != 0) return;  // the calling thread reports it
+        throw RunError(slot.block.failure->kind, rows_place(slot.block.failure->r, slot.block.failure->s));
+      }
+      accumulate(b, slot.block, g0, g1);
+      if (t == 0) {
+        progress(b);
+        control.poll();
+      }
+      std::lock_guard lock(mutex);
+      if (++slot.done == threads) {
+        slot.unit = b + window;
+        slot.state = 0;
+        slot.done = 0;
+        changed.notify_all();
+      }
+    }
+  };
+
+  std::vector<std::thread> pool;
+  auto finish = [&](bool stopping) {
+    if (stopping) {
+      std::lock_guard lock(mutex);
+      stop = true;
+    }
+    changed.notify_all();
+    for (std::thread& th : pool) th.join();
+  };
+  try {
+    for (unsigned t = 1; t < threads; ++t) {
+      pool.emplace_back([&, t] {
+        try {
+          run_thread(t);
+        } catch (...) {
+          std::lock_guard lock(mutex);
+          if (!failure) failure = std::current_exception();
+          stop = true;
+          changed.notify_all();
+        }
+      });
+    }
+    run_thread(0);
+  } catch (...) {
+    finish(true);
+    throw;
+  }
+  finish(false);  // the other threads still add their groups of the last blocks
+  if (failure) std::rethrow_exception(failure);
+}
 
 }  // namespace
 
@@ -337,22 +452,11 @@ void analyze_columns(const DataMatrix& matrix, std::size_t columns, const Column
   const bool vector = cpu_has_avx2() && g_column_vector_kernels_enabled;
 
   if (active > 0 || !similarity_cannot_fail) {
-    // Blocks of rows: the similarities of a block are computed on the
-    // workers, and the sums, which must take the pairs in order, are added
-    // here block after block.
-    struct Slot {
-      std::vector<double> sims;
-      std::optional<PairFailure> failure;
-    };
-    const unsigned workers = worker_count(threads);
-    const std::size_t window = 2 * static_cast<std::size_t>(workers) + 2;
-    std::vector<Slot> slots(window);
     const std::size_t blocks = (rows + kBlockRows - 1) / kBlockRows;
     const std::uint64_t total_pairs = static_cast<std::uint64_t>(rows) * (rows - 1) / 2;
     std::uint64_t done_pairs = 0;
-    auto compute = [&](std::size_t b, std::size_t slot) {
+    auto similarities = [&](std::size_t b, SimilarityBlock& out) {
       const std::size_t r0 = b * kBlockRows, r1 = std::min(rows, r0 + kBlockRows);
-      Slot& out = slots[slot];
       out.sims.resize(kBlockRows * x.stride);
       out.failure.reset();
 #if defined(__x86_64__)
@@ -363,25 +467,23 @@ void analyze_columns(const DataMatrix& matrix, std::size_t columns, const Column
 #endif
       out.failure = block_similarities_scalar(x, diag.data(), r0, r1, out.sims.data());
     };
-    auto consume = [&](std::size_t b, std::size_t slot) {
+    auto accumulate = [&](std::size_t b, const SimilarityBlock& in, std::size_t g0, std::size_t g1) {
+      if (g0 == g1) return;
       const std::size_t r0 = b * kBlockRows, r1 = std::min(rows, r0 + kBlockRows);
-      const Slot& in = slots[slot];
-      if (in.failure) throw RunError(in.failure->kind, rows_place(in.failure->r, in.failure->s));
-      if (active > 0) {
 #if defined(__x86_64__)
-        if (vector) {
-          accumulate_avx2(st, in.sims.data(), x.stride, rows, r0, r1);
-        } else {
-          accumulate_scalar(st, in.sims.data(), x.stride, rows, r0, r1);
-        }
-#else
-        accumulate_scalar(st, in.sims.data(), x.stride, rows, r0, r1);
-#endif
+      if (vector) {
+        accumulate_avx2(st, in.sims.data(), x.stride, rows, r0, r1, g0, g1);
+        return;
       }
+#endif
+      accumulate_scalar(st, in.sims.data(), x.stride, rows, r0, r1, g0, g1);
+    };
+    auto progress = [&](std::size_t b) {
+      const std::size_t r0 = b * kBlockRows, r1 = std::min(rows, r0 + kBlockRows);
       for (std::size_t r = r0; r < r1; ++r) done_pairs += rows - 1 - r;
       control.report("columns", done_pairs, total_pairs);
     };
-    run_in_order(blocks, workers, window, compute, consume, control);
+    pair_pass(blocks, st.groups, worker_count(threads), similarities, accumulate, progress, control);
   }
 
   for (std::size_t c = 0; c < active; ++c) {
