@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/test_files.h"
+
 namespace infodiv::testing {
 
 inline constexpr std::size_t kTripleFields = 11;
@@ -71,15 +73,6 @@ inline std::string malformed_records(std::string_view text, std::size_t fields,
     }
   }
   return {};
-}
-
-// The whole file, or nothing when it cannot be opened.
-inline std::optional<std::string> slurp(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 inline void write_file(const std::filesystem::path& path, std::string_view bytes) {
