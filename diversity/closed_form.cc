@@ -19,13 +19,6 @@ constexpr std::size_t kExactPairRows = 64;
 // Rows per block of plain double sums before they join the compensated ones.
 constexpr std::size_t kBlockRows = 32;
 
-// The Gram cell of rows r and s over the columns in order, as the exact run.
-double gram(const DataMatrix& m, std::size_t r, std::size_t s) noexcept {
-  double g = 0;
-  for (std::size_t c = 0; c < m.columns(); ++c) g = g + m.at(c, r) * m.at(c, s);
-  return g;
-}
-
 double dot(const double* a, const double* b, std::size_t n) noexcept {
   CompensatedSum sum;
   for (std::size_t c = 0; c < n; ++c) sum.add(a[c] * b[c]);
@@ -45,7 +38,7 @@ PairSums exact_pair_sums(const DataMatrix& m, const std::vector<std::size_t>& po
       const double product = profile[r] * profile[s];
       if (!(product > 0)) continue;
       double similarity = 0;
-      row_similarity(gram(m, r, s), diag[r], diag[s], similarity);
+      row_similarity(gram_cell(m, r, s), diag[r], diag[s], similarity);
       const double disparity = 1 - similarity;
       sc.simpson = sc.simpson + product;
       sc.disparity = sc.disparity + disparity;
@@ -187,40 +180,11 @@ PairSums closed_form_pair_sums(const double* profile, const UnitRows& unit, cons
 void analyze_columns_fast(const DataMatrix& matrix, std::size_t columns, const ColumnSink& emit,
                           const RunControl& control, unsigned threads) {
   if (columns == 0) return;
-  if (!matrix.loaded()) {
-    throw RunError(ErrorKind::SubscriptOutOfRange,
-                   "row similarity, row 0, column 0: no matrix was loaded (fewer than three columns)");
-  }
+  const RowSquares squares = checked_row_squares(matrix, control);
+  const std::vector<double>& diag = squares.sums;
+  const double largest = squares.largest, smallest_positive = squares.smallest_positive;
   const std::size_t rows = matrix.rows();
 
-  // Every row's sum of squares, each over the columns in order.
-  std::vector<double> diag(rows, 0);
-  for (std::size_t c = 0; c < columns; ++c) {
-    const double* x = matrix.column(c);
-    for (std::size_t r = 0; r < rows; ++r) diag[r] = diag[r] + x[r] * x[r];
-  }
-  double largest = 0, smallest_positive = 1;
-  for (std::size_t r = 0; r < rows; ++r) {
-    if (!finite(diag[r])) {
-      throw RunError(ErrorKind::Overflow, "row similarity, sum of squares of row " + std::to_string(r));
-    }
-    largest = std::max(largest, diag[r]);
-    if (diag[r] > 0) smallest_positive = std::min(smallest_positive, diag[r]);
-  }
-
-  // A Gram cell of rows r and s is bounded by sqrt(g_r g_s) up to rounding,
-  // so only two rows whose sums of squares both exceed 1e300 can overflow it.
-  if (largest > 1e300) {
-    std::vector<std::size_t> huge;
-    for (std::size_t r = 0; r < rows; ++r) {
-      if (diag[r] > 1e300) huge.push_back(r);
-    }
-    for (std::size_t a = 0; a < huge.size(); ++a) {
-      for (std::size_t b = a + 1; b < huge.size(); ++b) {
-        if (!finite(gram(matrix, huge[a], huge[b]))) throw RunError(ErrorKind::Overflow, rows_place(huge[a], huge[b]));
-      }
-    }
-  }
   // A similarity fails when g_r * g_s overflows or underflows to 0; the
   // product grows with g_s, so the suffix extremes say which rows have such a
   // partner, and the first pair in pair order is found by one scan.
@@ -235,7 +199,7 @@ void analyze_columns_fast(const DataMatrix& matrix, std::size_t columns, const C
       if (finite(diag[r] * after_max[r + 1]) && diag[r] * after_min[r + 1] != 0) continue;
       for (std::size_t s = r + 1; s < rows; ++s) {
         double similarity = 0;
-        if (auto kind = row_similarity(gram(matrix, r, s), diag[r], diag[s], similarity)) {
+        if (auto kind = row_similarity(gram_cell(matrix, r, s), diag[r], diag[s], similarity)) {
           throw RunError(*kind, rows_place(r, s));
         }
       }

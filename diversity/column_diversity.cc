@@ -22,6 +22,48 @@ std::string rows_place(std::size_t r, std::size_t s) {
   return "row similarity of rows " + std::to_string(r) + " and " + std::to_string(s);
 }
 
+double gram_cell(const DataMatrix& matrix, std::size_t r, std::size_t s) noexcept {
+  double g = 0;
+  for (std::size_t c = 0; c < matrix.columns(); ++c) g = g + matrix.at(c, r) * matrix.at(c, s);
+  return g;
+}
+
+RowSquares checked_row_squares(const DataMatrix& matrix, const RunControl& control) {
+  if (!matrix.loaded()) {
+    throw RunError(ErrorKind::SubscriptOutOfRange,
+                   "row similarity, row 0, column 0: no matrix was loaded (fewer than three columns)");
+  }
+  const std::size_t rows = matrix.rows();
+  RowSquares out;
+  out.sums.assign(rows + 3, 0.0);
+  for (std::size_t r = 0; r < rows; ++r) {
+    double g = 0;
+    for (std::size_t c = 0; c < matrix.columns(); ++c) g = g + matrix.at(c, r) * matrix.at(c, r);
+    if (!finite(g)) throw RunError(ErrorKind::Overflow, "row similarity, sum of squares of row " + std::to_string(r));
+    out.sums[r] = g;
+    out.largest = std::max(out.largest, g);
+    if (g > 0) out.smallest_positive = std::min(out.smallest_positive, g);
+  }
+  // By Cauchy-Schwarz a partial Gram sum of rows r and s stays within
+  // sqrt(g_r g_s) up to rounding, so only two rows whose sums of squares both
+  // exceed 1e300 can overflow their cell; such rows are taken in pair order.
+  if (out.largest > 1e300) {
+    std::vector<std::size_t> huge;
+    for (std::size_t r = 0; r < rows; ++r) {
+      if (out.sums[r] > 1e300) huge.push_back(r);
+    }
+    for (std::size_t a = 0; a < huge.size(); ++a) {
+      control.poll();
+      for (std::size_t b = a + 1; b < huge.size(); ++b) {
+        if (!finite(gram_cell(matrix, huge[a], huge[b]))) {
+          throw RunError(ErrorKind::Overflow, rows_place(huge[a], huge[b]));
+        }
+      }
+    }
+  }
+  return out;
+}
+
 std::optional<ErrorKind> row_similarity(double g_rs, double g_rr, double g_ss, double& similarity) noexcept {
   if (g_rr > 0 && g_ss > 0) {
     const double product = g_rr * g_ss;
@@ -385,24 +427,11 @@ bool g_column_vector_kernels_enabled = true;
 void analyze_columns(const DataMatrix& matrix, std::size_t columns, const ColumnSink& emit,
                      const RunControl& control, unsigned threads) {
   if (columns == 0) return;
-  if (!matrix.loaded()) {
-    throw RunError(ErrorKind::SubscriptOutOfRange,
-                   "row similarity, row 0, column 0: no matrix was loaded (fewer than three columns)");
-  }
+  const RowSquares squares = checked_row_squares(matrix, control);
+  const std::vector<double>& diag = squares.sums;
+  const double largest = squares.largest, smallest_positive = squares.smallest_positive;
   const std::size_t rows = matrix.rows();
   const PaddedColumns x = pad_columns(matrix, columns);
-
-  // Diagonal of the Gram matrix: every row's sum of squares, column order.
-  std::vector<double> diag(rows + 3, 0.0);
-  double largest = 0, smallest_positive = 1;
-  for (std::size_t r = 0; r < rows; ++r) {
-    double g = 0;
-    for (std::size_t c = 0; c < columns; ++c) g = g + x.column(c)[r] * x.column(c)[r];
-    if (!finite(g)) throw RunError(ErrorKind::Overflow, "row similarity, sum of squares of row " + std::to_string(r));
-    diag[r] = g;
-    largest = std::max(largest, g);
-    if (g > 0) smallest_positive = std::min(smallest_positive, g);
-  }
 
   // Statistics of the columns up to the first one that stops the run.
   std::vector<ColumnStatistics> stats(columns);
@@ -436,17 +465,6 @@ void analyze_columns(const DataMatrix& matrix, std::size_t columns, const Column
     st.count.assign(st.width, 0.0);
   }
 
-  // By Cauchy-Schwarz every partial Gram sum of two rows is bounded by the
-  // larger diagonal cell, so below this bound no off-diagonal cell can
-  // overflow; otherwise look for the first one that does before anything else.
-  if (largest > 1e300) {
-    for (std::size_t r = 0; r < rows; ++r) {
-      control.poll();
-      for (std::size_t s = r + 1; s < rows; ++s) {
-        if (!finite(gram(x, r, s))) throw RunError(ErrorKind::Overflow, rows_place(r, s));
-      }
-    }
-  }
   // Products of diagonal cells in this range neither overflow nor vanish.
   const bool similarity_cannot_fail = largest <= 1e150 && smallest_positive >= 1e-150;
   const bool vector = cpu_has_avx2() && g_column_vector_kernels_enabled;

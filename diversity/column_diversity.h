@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "diversity/column_statistics.h"
 #include "input/data_matrix.h"
@@ -48,6 +49,25 @@ std::optional<ErrorKind> derive_column_values(const ColumnStatistics& stats, con
 // zero" when the product of the diagonal cells is infinite or underflows to 0
 // (or the quotient is not finite).
 std::optional<ErrorKind> row_similarity(double g_rs, double g_rr, double g_ss, double& similarity) noexcept;
+
+// The Gram cell of rows r and s: the products of their cells added over the
+// columns in order.
+double gram_cell(const DataMatrix& matrix, std::size_t r, std::size_t s) noexcept;
+
+// Every row's sum of squares over the columns in order (with three spare
+// zeros after the last row, for four-lane loads), the largest, and the
+// smallest that is > 0 (1 when none is smaller).
+struct RowSquares {
+  std::vector<double> sums;
+  double largest = 0;
+  double smallest_positive = 1;
+};
+
+// The checks that open a column phase, in the order of the written run:
+// reading an unloaded matrix ("Subscript out of range"), a row's sum of
+// squares beyond the double range, then the first Gram cell in pair order
+// that overflows (both "Overflow"). Polls `control` while it looks.
+RowSquares checked_row_squares(const DataMatrix& matrix, const RunControl& control);
 
 // Where a column phase stopped, as error reports name it.
 std::string column_place(std::size_t column);
