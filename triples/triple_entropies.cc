@@ -1,7 +1,6 @@
 #include "triples/triple_entropies.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cmath>
 #include <optional>
@@ -180,11 +179,10 @@ class TripleWalk {
         f.max_abs = std::max(f.max_abs, std::fabs(x[r]));
         all_safe_ &= x[r] >= 0;
       }
-      all_safe_ &= f.total > 0 && finite(f.total);
+      // Pooled totals of up to three columns must stay finite too, or a
+      // visit that writes nothing, such as (0, 0, 0), can overflow.
+      all_safe_ &= f.total > 0 && f.total <= 0x1p1021;
     }
-    // Pooled totals of up to three columns must stay finite too, or a visit
-    // that writes nothing, such as (0, 0, 0), can overflow.
-    for (const ColumnFacts& f : facts_) all_safe_ &= f.total <= 0x1p1021;
     single_.assign(n_, 0);
     single_overflow_.assign(n_, false);
     for (std::size_t c = 0; c < n_; ++c) {
